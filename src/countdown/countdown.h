@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QObject>
+
+#include <array>
+#include <functional>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class DelayField;
+class ShapeWidget;
+
+// The countdown: Run/stop, the once-a-second tick, Reset and the double-click
+// clearing. Its only state is the three fields' text and the Run toggle.
+class Countdown : public QObject
+{
+    Q_OBJECT
+public:
+    using ChangeHandler = std::function<void(int index)>;
+
+    // Wires the controls' signals to the handlers below. `change` is the
+    // fields' change handling, which Reset also calls directly.
+    Countdown(const std::array<DelayField *, 3> &fields, QCheckBox *swGo, QPushButton *bReset,
+              QTimer *timRebour, ShapeWidget *vert, ShapeWidget *rouge, ChangeHandler change,
+              QObject *parent = nullptr);
+
+    void SW_GO_Click();
+    void TIM_REBOUR_Timer();
+    void B_RESET_Click();
+    void INP_DELAY_DblClick(int index);
+
+private:
+    std::array<DelayField *, 3> m_fields;
+    QCheckBox *m_swGo;
+    QTimer *m_timer;
+    ShapeWidget *m_vert;
+    ShapeWidget *m_rouge;
+    ChangeHandler m_change;
+};

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class TcpSocketArray;
+
+// LST_IP: the display entries, each with its connected mark (the entry's check
+// box) and its socket at the same index, and their file "LST_IP.CFG".
+class AddressList : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kMaxEntries = 99;
+
+    // Wires "Add", "Del" and the list's clicks and mark toggles to the handlers.
+    AddressList(QListWidget *lstIp, QLineEdit *inpIp, QPushButton *bAdd, QPushButton *bDel,
+                TcpSocketArray &sockets, QObject *parent = nullptr);
+
+    // Relative to the current directory unless absolute.
+    void setFileName(const QString &fileName) { m_fileName = fileName; }
+    QString fileName() const { return m_fileName; }
+
+    int count() const;
+    QString text(int index) const;
+    bool isMarked(int index) const;
+    // Program writes of a mark never raise LST_IP_Click.
+    void setMarked(int index, bool marked);
+    // The entry that has the list's focus, -1 for none.
+    int currentIndex() const;
+
+    void B_IP_ADD_Click();
+    void B_IP_DEL_Click();
+    void LST_IP_Click();
+    void IP_LIST_LOAD();
+    // False when the file could not be written; the old file is then untouched.
+    bool IP_LIST_SAVE();
+    void TCP_READDRESS();
+
+private:
+    void appendEntry(const QString &text);
+
+    QListWidget *m_list;
+    QLineEdit *m_input;
+    TcpSocketArray &m_sockets;
+    QString m_fileName = QStringLiteral("LST_IP.CFG");
+};

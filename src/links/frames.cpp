@@ -1,0 +1,17 @@
+#include "links/frames.h"
+
+#include "links/ansi.h"
+
+namespace frames {
+
+QByteArray timeFrame(const QString &timeText)
+{
+    return kTimeMark + ansi::encode(timeText);
+}
+
+QByteArray recoveryFrame(const QString &entryText)
+{
+    return kRecoveryMark + ansi::encode(entryText);
+}
+
+} // namespace frames

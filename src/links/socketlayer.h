@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+// The console's socket layer: what the rooms above rely on, whatever carries it.
+// Events (connected, closedByPeer, failed) are always delivered through the
+// event loop, never from inside the call that caused them, and never after close().
+
+// Socket states, numbered as the rooms above read them: 0 means closed.
+enum SocketState : int {
+    StateClosed = 0,
+    StateOpen = 1,
+    StateListening = 2,
+    StateConnectionPending = 3,
+    StateResolvingHost = 4,
+    StateHostResolved = 5,
+    StateConnecting = 6,
+    StateConnected = 7,
+    StatePeerClosing = 8,
+    StateError = 9,
+};
+
+// One TCP client socket.
+class TcpEndpoint : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    virtual int state() const = 0;
+    // Returns at once, host-name look-ups included; the outcome arrives as
+    // connected() or failed(). Only called while the state is closed.
+    virtual void connectTo(const QString &host, quint16 port) = 0;
+    virtual QString remoteHost() const = 0;
+    virtual void setRemoteHost(const QString &host) = 0;
+    // Appends to the connection's stream; false when not connected.
+    virtual bool sendData(const QByteArray &bytes) = 0;
+    // Back to closed at once; no event follows.
+    virtual void close() = 0;
+
+signals:
+    void connected();
+    void closedByPeer();
+    void failed(const QString &description);
+};
+
+// The one UDP sender; only ever sent on.
+class UdpEndpoint : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    virtual QString remoteHost() const = 0;
+    virtual quint16 remotePort() const = 0;
+    // One datagram to remoteHost():remotePort(); false when it could not leave.
+    virtual bool sendData(const QByteArray &bytes) = 0;
+};
+
+class SocketFactory
+{
+public:
+    virtual ~SocketFactory() = default;
+    virtual std::unique_ptr<TcpEndpoint> createTcp() = 0;
+    virtual std::unique_ptr<UdpEndpoint> createUdp() = 0;
+};
