@@ -1,0 +1,209 @@
+#include "app/controls.h"
+#include "app/mainwindow.h"
+#include "support/fakesockets.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QListWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Start-up and the two window modes, seen as the operator sees the window.
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void opensAsTheListSays_data();
+    void opensAsTheListSays();
+    void modes_data();
+    void modes();
+    void openingPanelTwiceKeepsSize();
+    void stoppedColourBeforeShown();
+    void titleSavedOnClose();
+    void titleNotRewrittenOnCloseElsewhere();
+
+private:
+    static QSize clientTwips(const QWidget &w)
+    {
+        return {pixelsToTwips(w.width()), pixelsToTwips(w.height())};
+    }
+    static void writeFile(const char *name, const QByteArray &bytes)
+    {
+        QFile f(QString::fromLatin1(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+// Pixels are whole: a client size in twips is checked to within one pixel.
+static void compareTwips(const QSize &actual, const QSize &expected)
+{
+    QVERIFY2(qAbs(actual.width() - expected.width()) < kTwipsPerPixel,
+             qPrintable(QStringLiteral("width %1, expected %2").arg(actual.width()).arg(expected.width())));
+    QVERIFY2(qAbs(actual.height() - expected.height()) < kTwipsPerPixel,
+             qPrintable(QStringLiteral("height %1, expected %2").arg(actual.height()).arg(expected.height())));
+}
+
+void TestStartup::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    QDir::setCurrent(m_dir->path());
+}
+
+void TestStartup::opensAsTheListSays_data()
+{
+    QTest::addColumn<bool>("fileExists");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("panelOpen");
+    QTest::addColumn<QSize>("client");
+
+    QTest::newRow("no-file") << false << QByteArray() << true << QSize(3545, 4305);
+    QTest::newRow("empty-file") << true << QByteArray() << true << QSize(3545, 4305);
+    QTest::newRow("one-entry") << true << QByteArray("127.0.0.2\r\n") << false << QSize(3545, 2475);
+    QTest::newRow("one-empty-line") << true << QByteArray("\r\n") << false << QSize(3545, 2475);
+}
+
+void TestStartup::opensAsTheListSays()
+{
+    QFETCH(bool, fileExists);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, panelOpen);
+    QFETCH(QSize, client);
+
+    if (fileExists)
+        writeFile("LST_IP.CFG", content);
+    FakeSocketFactory sockets;
+    MainWindow window(sockets);
+    window.Form_Load();
+    QCOMPARE(window.SW_CFG->isChecked(), panelOpen);
+    QVERIFY(!window.SW_SHOW_LOG->isChecked());
+    compareTwips(clientTwips(window), client);
+    QCOMPARE(window.TCPIP_TCP->count(), window.LST_IP->count());
+    // The operator cannot resize it: the layout never adapts.
+    QCOMPARE(window.minimumSize(), window.maximumSize());
+}
+
+void TestStartup::modes_data()
+{
+    QTest::addColumn<QStringList>("clicks");
+    QTest::addColumn<QSize>("client");
+
+    const QStringList none;
+    QTest::newRow("panel-twice-restores") << QStringList{"SW_CFG", "SW_CFG"} << QSize(3545, 2475);
+    QTest::newRow("panel-open") << QStringList{"SW_CFG"} << QSize(3545, 4305);
+    QTest::newRow("log-then-panel-hidden") << QStringList{"SW_CFG", "SW_SHOW_LOG", "SW_CFG"} << QSize(10515, 2475);
+    QTest::newRow("log-and-panel") << QStringList{"SW_CFG", "SW_SHOW_LOG"} << QSize(10515, 4305);
+    QTest::newRow("log-twice") << QStringList{"SW_CFG", "SW_SHOW_LOG", "SW_SHOW_LOG"} << QSize(3545, 4305);
+}
+
+// Starts short (one known display), then the operator clicks the toggles.
+void TestStartup::modes()
+{
+    QFETCH(QStringList, clicks);
+    QFETCH(QSize, client);
+
+    writeFile("LST_IP.CFG", "127.0.0.2\r\n");
+    FakeSocketFactory sockets;
+    MainWindow window(sockets);
+    window.Form_Load();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QSize before = clientTwips(window);
+    for (const QString &name : clicks) {
+        auto *box = window.findChild<QCheckBox *>(name);
+        QVERIFY(box);
+        box->click();
+        // One toggle sets one dimension only.
+        const QSize after = clientTwips(window);
+        if (name == QLatin1String("SW_CFG"))
+            QCOMPARE(after.width(), before.width());
+        else
+            QCOMPARE(after.height(), before.height());
+        before = after;
+    }
+    compareTwips(clientTwips(window), client);
+}
+
+void TestStartup::openingPanelTwiceKeepsSize()
+{
+    FakeSocketFactory sockets;
+    MainWindow window(sockets);
+    window.Form_Load(); // no list: the panel opens
+    QVERIFY(window.SW_CFG->isChecked());
+    const QSize before = window.size();
+    window.SW_CFG->setChecked(true);
+    QCOMPARE(window.size(), before);
+}
+
+// The window is first shown already stopped-coloured and at its final size.
+void TestStartup::stoppedColourBeforeShown()
+{
+    writeFile("LST_IP.CFG", "127.0.0.2\r\n");
+    FakeSocketFactory sockets;
+    MainWindow window(sockets);
+    QSize shownSize;
+    QColor shownColour;
+    struct Spy : QObject
+    {
+        MainWindow *w;
+        QSize *size;
+        QColor *colour;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            if (e->type() == QEvent::Show) {
+                *size = w->size();
+                *colour = w->INP_DELAY[0]->palette().color(QPalette::Base);
+            }
+            return false;
+        }
+    } spy;
+    spy.w = &window;
+    spy.size = &shownSize;
+    spy.colour = &shownColour;
+    window.installEventFilter(&spy);
+    window.Form_Load();
+    window.show();
+    QCOMPARE(shownSize, window.size());
+    compareTwips(clientTwips(window), QSize(3545, 2475));
+    QCOMPARE(shownColour, QColor(255, 192, 192));
+    for (DelayField *field : window.INP_DELAY)
+        QCOMPARE(field->text(), QStringLiteral("00"));
+}
+
+void TestStartup::titleSavedOnClose()
+{
+    FakeSocketFactory sockets;
+    MainWindow window(sockets);
+    window.Form_Load();
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    window.INP_TITLE->setFocus(Qt::TabFocusReason);
+    window.INP_TITLE->selectAll();
+    QTest::keyClicks(window.INP_TITLE, QStringLiteral("Act II"));
+    QVERIFY(!QFile::exists(QStringLiteral("TITLE.CFG")));
+    window.close();
+    QFile f(QStringLiteral("TITLE.CFG"));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("Act II\r\n"));
+}
+
+void TestStartup::titleNotRewrittenOnCloseElsewhere()
+{
+    FakeSocketFactory sockets;
+    MainWindow window(sockets);
+    window.Form_Load();
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QCOMPARE(QApplication::focusWidget(), window.INP_DELAY[0]);
+    window.close();
+    QVERIFY(!QFile::exists(QStringLiteral("TITLE.CFG")));
+}
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
