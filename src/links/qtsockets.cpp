@@ -1,0 +1,205 @@
+#include "links/qtsockets.h"
+
+#include "links/qtendpoints.h"
+
+#include <QHostAddress>
+#include <QMetaObject>
+#include <QTcpSocket>
+#include <QUdpSocket>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+namespace {
+
+// A display that vanishes without closing (power cut, cable pulled) never
+// answers again. Frames left unacknowledged end the connection after
+// kUnackedTimeoutMs; an idle link is probed after kKeepIdleSeconds, and the
+// unanswered probes end it a few seconds later. Probes carry no payload.
+constexpr int kUnackedTimeoutMs = 4000;
+constexpr int kKeepIdleSeconds = 3;
+constexpr int kKeepIntervalSeconds = 1;
+constexpr int kKeepCount = 3;
+
+} // namespace
+
+QtTcpEndpoint::QtTcpEndpoint(QObject *parent)
+    : TcpEndpoint(parent), m_socket(new QTcpSocket(this))
+{
+    m_socket->setReadBufferSize(kReadBufferSize);
+    connect(m_socket, &QTcpSocket::connected, this, &QtTcpEndpoint::onConnected);
+    connect(m_socket, &QTcpSocket::disconnected, this, &QtTcpEndpoint::onDisconnected);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &QtTcpEndpoint::onErrorOccurred);
+    connect(m_socket, &QTcpSocket::readyRead, this, &QtTcpEndpoint::onReadyRead);
+}
+
+QtTcpEndpoint::~QtTcpEndpoint()
+{
+    // The socket is our child and dies after us; silence it first so nothing
+    // it raises while going reaches a half-destroyed endpoint.
+    m_socket->disconnect(this);
+    m_socket->abort();
+}
+
+int QtTcpEndpoint::state() const
+{
+    // An ended connection stays visibly not closed until close(), so the
+    // supervisor closes it at its next tick.
+    if (m_ending == Ending::Failed)
+        return StateError;
+    if (m_ending == Ending::PeerClosed)
+        return StatePeerClosing;
+    switch (m_socket->state()) {
+    case QAbstractSocket::UnconnectedState:
+        return StateClosed;
+    case QAbstractSocket::HostLookupState:
+        return StateResolvingHost;
+    case QAbstractSocket::ConnectingState:
+        return StateConnecting;
+    case QAbstractSocket::ConnectedState:
+        return StateConnected;
+    case QAbstractSocket::BoundState:
+        return StateOpen;
+    case QAbstractSocket::ListeningState:
+        return StateListening;
+    case QAbstractSocket::ClosingState:
+        return StatePeerClosing;
+    }
+    return StateError;
+}
+
+void QtTcpEndpoint::connectTo(const QString &host, quint16 port)
+{
+    // Callers only connect a closed socket; anything else would disturb a
+    // connection in progress, so it is ignored.
+    if (state() != StateClosed)
+        return;
+    m_host = host;
+    m_ending = Ending::None;
+    // Name look-ups run on Qt's look-up thread; an empty or malformed host
+    // ends in HostNotFoundError, reported like any other failure.
+    m_socket->connectToHost(host, port);
+}
+
+bool QtTcpEndpoint::sendData(const QByteArray &bytes)
+{
+    if (m_ending != Ending::None || m_socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    return m_socket->write(bytes) == bytes.size();
+}
+
+void QtTcpEndpoint::close()
+{
+    ++m_generation;
+    m_ending = Ending::None;
+    // abort() raises disconnected() inside the call; close() promises no event.
+    m_aborting = true;
+    m_socket->abort();
+    m_aborting = false;
+}
+
+void QtTcpEndpoint::onConnected()
+{
+    if (m_aborting || m_ending != Ending::None)
+        return;
+    armDeadPeerDetection();
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            if (generation == m_generation)
+                emit connected();
+        },
+        Qt::QueuedConnection);
+}
+
+void QtTcpEndpoint::onDisconnected()
+{
+    // After a peer's close QTcpSocket reports RemoteHostClosedError first;
+    // that has been reported already.
+    if (m_aborting || m_ending != Ending::None)
+        return;
+    end(Ending::PeerClosed, QString());
+}
+
+void QtTcpEndpoint::onErrorOccurred(QAbstractSocket::SocketError error)
+{
+    if (m_aborting || m_ending != Ending::None)
+        return;
+    if (error == QAbstractSocket::RemoteHostClosedError)
+        end(Ending::PeerClosed, QString());
+    else
+        end(Ending::Failed, m_socket->errorString());
+}
+
+void QtTcpEndpoint::onReadyRead()
+{
+    // Nothing a display sends is used: drop it as it comes so memory stays bounded.
+    char sink[4096];
+    while (m_socket->read(sink, sizeof sink) > 0) {
+    }
+}
+
+void QtTcpEndpoint::end(Ending ending, const QString &description)
+{
+    m_ending = ending;
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, ending, description] {
+            if (generation != m_generation)
+                return;
+            if (ending == Ending::PeerClosed)
+                emit closedByPeer();
+            else
+                emit failed(description);
+        },
+        Qt::QueuedConnection);
+}
+
+void QtTcpEndpoint::armDeadPeerDetection()
+{
+    const qintptr fd = m_socket->socketDescriptor();
+    if (fd < 0)
+        return;
+    const int on = 1;
+    // Best effort: a kernel without one of these options still connects, it
+    // only notices a vanished display later.
+    ::setsockopt(int(fd), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleSeconds, sizeof kKeepIdleSeconds);
+    ::setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalSeconds,
+                 sizeof kKeepIntervalSeconds);
+    ::setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount);
+    ::setsockopt(int(fd), IPPROTO_TCP, TCP_USER_TIMEOUT, &kUnackedTimeoutMs,
+                 sizeof kUnackedTimeoutMs);
+}
+
+QtUdpEndpoint::QtUdpEndpoint(const QString &host, quint16 port, QObject *parent)
+    : UdpEndpoint(parent), m_socket(new QUdpSocket(this)), m_host(host), m_port(port)
+{
+}
+
+bool QtUdpEndpoint::sendData(const QByteArray &bytes)
+{
+    const QHostAddress address(m_host);
+    if (address.isNull())
+        return false;
+    // Qt enables SO_BROADCAST on its UDP sockets, so the limited broadcast may leave.
+    return m_socket->writeDatagram(bytes, address, m_port) == bytes.size();
+}
+
+QtSocketFactory::QtSocketFactory(const QString &udpHost, quint16 udpPort)
+    : m_udpHost(udpHost), m_udpPort(udpPort)
+{
+}
+
+std::unique_ptr<TcpEndpoint> QtSocketFactory::createTcp()
+{
+    return std::make_unique<QtTcpEndpoint>();
+}
+
+std::unique_ptr<UdpEndpoint> QtSocketFactory::createUdp()
+{
+    return std::make_unique<QtUdpEndpoint>(m_udpHost, m_udpPort);
+}
