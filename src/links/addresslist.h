@@ -5,7 +5,9 @@
 #include <QStringList>
 
 class QLineEdit;
+class QEvent;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 class TcpSocketArray;
 
@@ -41,11 +43,19 @@ public:
     bool IP_LIST_SAVE();
     void TCP_READDRESS();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
-    void appendEntry(const QString &text);
+    bool appendEntry(const QString &text);
+    void onItemChanged(QListWidgetItem *item);
+    void onItemClicked(QListWidgetItem *item);
 
     QListWidget *m_list;
     QLineEdit *m_input;
     TcpSocketArray &m_sockets;
     QString m_fileName = QStringLiteral("LST_IP.CFG");
+    // The entry whose mark the current mouse click toggled: the click that
+    // follows the toggle belongs to the same operator action.
+    QListWidgetItem *m_toggledByClick = nullptr;
 };

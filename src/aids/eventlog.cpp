@@ -1,0 +1,75 @@
+#include "aids/eventlog.h"
+
+#include "app/controls.h"
+
+#include <QLocale>
+
+namespace logtext {
+
+QString line(const QDateTime &when, QChar separator, const QString &message)
+{
+    const QDate date = when.date();
+    const QTime time = when.time();
+    const auto two = [](int value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); };
+    return two(date.day()) + separator + two(date.month()) + separator + two(date.year() % 100)
+        + QLatin1Char(' ') + two(time.hour()) + QLatin1Char(':') + two(time.minute())
+        + QLatin1Char(':') + two(time.second()) + QLatin1Char(' ') + message
+        + QLatin1String("\r\n");
+}
+
+QChar dateSeparator(const QLocale &locale)
+{
+    const QString format = locale.dateFormat(QLocale::ShortFormat);
+    for (const QChar c : format) {
+        // Quotes, blanks and invisible direction marks belong to the format, not the date.
+        if (c.isLetterOrNumber() || c.isSpace() || c == QLatin1Char('\'') || !c.isPrint())
+            continue;
+        return c;
+    }
+    return QLatin1Char('/');
+}
+
+qsizetype storedLength(const QString &widgetText)
+{
+    return widgetText.size() + widgetText.count(QLatin1Char('\n'));
+}
+
+} // namespace logtext
+
+EventLog::EventLog(LogArea *inpLog, QObject *parent)
+    : QObject(parent),
+      m_area(inpLog),
+      m_clock([] { return QDateTime::currentDateTime(); }),
+      m_separator(logtext::dateSeparator(QLocale::system()))
+{
+    connect(m_area, &LogArea::doubleClicked, this, &EventLog::INP_LOG_DblClick);
+}
+
+QString EventLog::text() const
+{
+    QString stored = m_area->toPlainText();
+    stored.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    return stored;
+}
+
+void EventLog::setText(const QString &stored)
+{
+    // Plain text only: a message that looks like markup is shown as it is.
+    m_area->setPlainText(stored);
+}
+
+void EventLog::LOG_APPEND(const QString &message)
+{
+    // The bound counts the old text and the message only, before the line is added.
+    QString stored = text();
+    if (stored.size() + message.size() >= logtext::kBound)
+        stored.clear();
+    // One reading of the clock, so date and time never straddle midnight.
+    const QDateTime now = m_clock();
+    setText(stored + logtext::line(now, m_separator, message));
+}
+
+void EventLog::INP_LOG_DblClick()
+{
+    setText(QString());
+}

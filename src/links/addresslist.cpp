@@ -1,0 +1,167 @@
+#include "links/addresslist.h"
+
+#include "links/cfgfile.h"
+#include "links/socketarray.h"
+
+#include <QEvent>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalBlocker>
+
+AddressList::AddressList(QListWidget *lstIp, QLineEdit *inpIp, QPushButton *bAdd, QPushButton *bDel,
+                         TcpSocketArray &sockets, QObject *parent)
+    : QObject(parent), m_list(lstIp), m_input(inpIp), m_sockets(sockets)
+{
+    connect(bAdd, &QPushButton::clicked, this, &AddressList::B_IP_ADD_Click);
+    connect(bDel, &QPushButton::clicked, this, &AddressList::B_IP_DEL_Click);
+    // Program writes to entries run with the list's signals blocked, so every
+    // itemChanged that arrives here is the operator toggling a mark.
+    connect(m_list, &QListWidget::itemChanged, this, &AddressList::onItemChanged);
+    connect(m_list, &QListWidget::itemClicked, this, &AddressList::onItemClicked);
+    m_list->viewport()->installEventFilter(this);
+}
+
+bool AddressList::eventFilter(QObject *watched, QEvent *event)
+{
+    // Every mouse click starts with a press: what an earlier keyboard toggle left behind is stale.
+    if (watched == m_list->viewport() && event->type() == QEvent::MouseButtonPress)
+        m_toggledByClick = nullptr;
+    return QObject::eventFilter(watched, event);
+}
+
+void AddressList::onItemChanged(QListWidgetItem *item)
+{
+    // A mouse click on the check box toggles the mark and then reports the click;
+    // the Space key only toggles. Either way LST_IP_Click runs once.
+    m_toggledByClick = item;
+    m_list->setCurrentItem(item);
+    LST_IP_Click();
+}
+
+void AddressList::onItemClicked(QListWidgetItem *item)
+{
+    if (m_toggledByClick == item) {
+        m_toggledByClick = nullptr;
+        return;
+    }
+    m_toggledByClick = nullptr;
+    m_list->setCurrentItem(item);
+    LST_IP_Click();
+}
+
+int AddressList::count() const
+{
+    return m_list->count();
+}
+
+QString AddressList::text(int index) const
+{
+    const QListWidgetItem *item = m_list->item(index);
+    return item ? item->text() : QString();
+}
+
+bool AddressList::isMarked(int index) const
+{
+    const QListWidgetItem *item = m_list->item(index);
+    return item && item->checkState() == Qt::Checked;
+}
+
+void AddressList::setMarked(int index, bool marked)
+{
+    QListWidgetItem *item = m_list->item(index);
+    if (!item)
+        return;
+    const QSignalBlocker blocker(m_list);
+    item->setCheckState(marked ? Qt::Checked : Qt::Unchecked);
+}
+
+int AddressList::currentIndex() const
+{
+    return m_list->currentRow();
+}
+
+bool AddressList::appendEntry(const QString &text)
+{
+    // The list and the socket array stay the same length: no socket, no entry.
+    if (count() >= kMaxEntries || !m_sockets.createElement())
+        return false;
+    const QSignalBlocker blocker(m_list);
+    auto *item = new QListWidgetItem(text);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+    item->setCheckState(Qt::Unchecked);
+    m_list->addItem(item);
+    return true;
+}
+
+void AddressList::B_IP_ADD_Click()
+{
+    // A 100th entry is refused: list, sockets and file stay as they were.
+    if (!appendEntry(m_input->text()))
+        return;
+    IP_LIST_SAVE();
+}
+
+void AddressList::B_IP_DEL_Click()
+{
+    const int k = currentIndex();
+    if (k < 0 || k >= count())
+        return;
+    m_sockets.destroyHighest();
+    {
+        const QSignalBlocker blocker(m_list);
+        delete m_list->takeItem(k);
+        // The operator chooses the next entry to delete; none is chosen for them.
+        m_list->setCurrentRow(-1);
+        m_list->clearSelection();
+    }
+    if (m_toggledByClick && m_list->row(m_toggledByClick) < 0)
+        m_toggledByClick = nullptr;
+    TCP_READDRESS();
+    IP_LIST_SAVE();
+}
+
+void AddressList::LST_IP_Click()
+{
+    const int k = currentIndex();
+    if (k < 0 || k >= count())
+        return;
+    if (!isMarked(k))
+        m_sockets.close(k);
+}
+
+void AddressList::IP_LIST_LOAD()
+{
+    if (!QFileInfo::exists(m_fileName))
+        return;
+    {
+        const QSignalBlocker blocker(m_list);
+        m_list->clear();
+    }
+    m_toggledByClick = nullptr;
+    while (m_sockets.count() > 0)
+        m_sockets.destroyHighest();
+    // Lines beyond the 99th have no socket to go with them and are not read.
+    const QStringList lines = cfgfile::readLines(m_fileName, kMaxEntries);
+    for (const QString &line : lines)
+        appendEntry(line);
+}
+
+bool AddressList::IP_LIST_SAVE()
+{
+    QStringList lines;
+    lines.reserve(count());
+    for (int i = 0; i < count(); ++i)
+        lines.append(text(i));
+    return cfgfile::save(m_fileName, cfgfile::joinLines(lines));
+}
+
+void AddressList::TCP_READDRESS()
+{
+    for (int i = 0; i < count(); ++i) {
+        m_sockets.setRemoteHost(i, text(i));
+        setMarked(i, false);
+        m_sockets.close(i);
+    }
+}
