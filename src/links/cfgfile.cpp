@@ -97,7 +97,9 @@ bool save(const QString &path, const QByteArray &content)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    if (file.write(content) != content.size()) {
+    // Writes are buffered: a failure shows only when the buffer is flushed, and
+    // commit() would not notice it and put a short file over the old one.
+    if (file.write(content) != content.size() || !file.flush()) {
         file.cancelWriting();
         return false;
     }

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <csignal>
+#include <sys/resource.h>
+
+// While it lives, every write to a regular file fails (file size limit 0), for
+// root as well, whom directory permissions do not stop. Compare nothing while it
+// lives: a failure report written to a file would be lost.
+class FileWritesFail
+{
+public:
+    FileWritesFail()
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit none = m_old;
+        none.rlim_cur = 0;
+        m_active = setrlimit(RLIMIT_FSIZE, &none) == 0;
+    }
+    ~FileWritesFail()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FileWritesFail(const FileWritesFail &) = delete;
+    FileWritesFail &operator=(const FileWritesFail &) = delete;
+
+    bool active() const { return m_active; }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_active = false;
+};
