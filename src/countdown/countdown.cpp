@@ -1,0 +1,89 @@
+#include "countdown/countdown.h"
+
+#include "app/controls.h"
+#include "countdown/timemath.h"
+
+#include <QCheckBox>
+#include <QPalette>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+constexpr int kTickMs = 1000;
+}
+
+Countdown::Countdown(const std::array<DelayField *, 3> &fields, QCheckBox *swGo,
+                     QPushButton *bReset, QTimer *timRebour, ShapeWidget *vert,
+                     ShapeWidget *rouge, ChangeHandler change, QObject *parent)
+    : QObject(parent),
+      m_fields(fields),
+      m_swGo(swGo),
+      m_timer(timRebour),
+      m_vert(vert),
+      m_rouge(rouge),
+      m_change(std::move(change))
+{
+    // toggled, not clicked: a program write of the value must run the handling too.
+    connect(m_swGo, &QCheckBox::toggled, this, &Countdown::SW_GO_Click);
+    connect(m_timer, &QTimer::timeout, this, &Countdown::TIM_REBOUR_Timer);
+    connect(bReset, &QPushButton::clicked, this, &Countdown::B_RESET_Click);
+    for (int i = 0; i < 3; ++i)
+        connect(m_fields[i], &DelayField::doubleClicked, this, [this, i] { INP_DELAY_DblClick(i); });
+}
+
+void Countdown::SW_GO_Click()
+{
+    QColor colour;
+    if (m_swGo->isChecked()) {
+        setTimerInterval(m_timer, kTickMs);
+        colour = m_vert->fillColor();
+    } else {
+        setTimerInterval(m_timer, 0);
+        colour = m_rouge->fillColor();
+    }
+    // A palette change leaves the text alone, so no frame goes out here.
+    for (DelayField *field : m_fields) {
+        QPalette palette = field->palette();
+        palette.setColor(QPalette::Base, colour);
+        field->setPalette(palette);
+    }
+}
+
+void Countdown::TIM_REBOUR_Timer()
+{
+    if (!m_swGo->isChecked())
+        return;
+    const double h = timemath::numericValue(m_fields[0]->text());
+    const double m = timemath::numericValue(m_fields[1]->text());
+    const double s = timemath::numericValue(m_fields[2]->text());
+    const timemath::Hms next = timemath::tickDown(h, m, s);
+
+    // Each write sends its own frame before the next one is made.
+    m_fields[0]->setText(timemath::twoDigits(next.hours));
+    m_fields[1]->setText(timemath::twoDigits(next.minutes));
+    m_fields[2]->setText(timemath::twoDigits(next.seconds));
+
+    // The test looks at what was written, after the displays have it.
+    const double sum = timemath::numericValue(m_fields[1]->text())
+                       + timemath::numericValue(m_fields[2]->text())
+                       + timemath::numericValue(m_fields[0]->text());
+    if (sum == 0)
+        m_swGo->setChecked(false);
+}
+
+void Countdown::B_RESET_Click()
+{
+    m_swGo->setChecked(false);
+    for (DelayField *field : m_fields)
+        field->setText(QString());
+    // The displays get the blank frame even when the fields were empty already.
+    if (m_change)
+        m_change(0);
+}
+
+void Countdown::INP_DELAY_DblClick(int index)
+{
+    if (index < 0 || index >= static_cast<int>(m_fields.size()))
+        return;
+    m_fields[static_cast<std::size_t>(index)]->setText(QString());
+}
