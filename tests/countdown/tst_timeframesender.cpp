@@ -1,0 +1,247 @@
+#include "app/controls.h"
+#include "countdown/countdown.h"
+#include "countdown/timeframesender.h"
+#include "links/addresslist.h"
+#include "links/socketarray.h"
+#include "support/fakesockets.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+// The countdown fields, the address list over fake sockets, the sender and the
+// countdown room, wired as the window wires them.
+struct Rig
+{
+    FakeSocketFactory factory;
+    TcpSocketArray sockets{factory};
+    QListWidget lstIp;
+    QLineEdit inpIp;
+    QPushButton bAdd;
+    QPushButton bDel;
+    AddressList addresses{&lstIp, &inpIp, &bAdd, &bDel, sockets};
+    DelayField hours;
+    DelayField minutes;
+    DelayField seconds;
+    std::array<DelayField *, 3> fields{&hours, &minutes, &seconds};
+    TimeFrameSender sender{{&hours, &minutes, &seconds}, addresses, sockets};
+    QCheckBox swGo;
+    QPushButton bReset;
+    QTimer timer;
+    ShapeWidget vert{ShapeWidget::Kind::Rectangle};
+    ShapeWidget rouge{ShapeWidget::Kind::Rectangle};
+    Countdown countdown{fields, &swGo, &bReset, &timer, &vert, &rouge,
+                        [this](int index) { sender.INP_DELAY_Change(index); }};
+
+    explicit Rig(int entries)
+    {
+        for (DelayField *field : fields) {
+            field->setMaxLength(2);
+            field->setText(QStringLiteral("00"));
+        }
+        for (int i = 0; i < entries; ++i) {
+            inpIp.setText(QStringLiteral("10.0.0.%1").arg(i + 1));
+            addresses.B_IP_ADD_Click();
+        }
+    }
+    void connectAndMark(const QList<int> &connected, const QList<int> &marked)
+    {
+        for (int i : connected)
+            factory.tcp.at(i)->fireConnected();
+        for (int i : marked)
+            addresses.setMarked(i, true);
+        factory.sendLog.clear();
+    }
+    void set(const QString &hms)
+    {
+        const QStringList parts = hms.split(QLatin1Char(':'));
+        for (int i = 0; i < 3; ++i)
+            fields[i]->setText(parts.at(i));
+        factory.sendLog.clear();
+    }
+    QList<int> sentTo() const
+    {
+        QList<int> out;
+        for (const auto &send : factory.sendLog)
+            out << send.first;
+        return out;
+    }
+    // The time texts that went out on one socket, each checked for its mark.
+    QStringList timeTextsOn(int socket) const
+    {
+        QStringList out;
+        for (const auto &send : factory.sendLog) {
+            if (send.first != socket)
+                continue;
+            out << (send.second.startsWith('\xC7') ? QString::fromLatin1(send.second.mid(1))
+                                                   : QStringLiteral("<no mark>"));
+        }
+        return out;
+    }
+};
+
+} // namespace
+
+class TestTimeFrameSender : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void whoGetsTheFrame_data();
+    void whoGetsTheFrame();
+    void frameOnTheWire_data();
+    void frameOnTheWire();
+    void countdownFrames_data();
+    void countdownFrames();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_oldCwd;
+};
+
+// Adding entries saves the address file: keep it out of the source tree.
+void TestTimeFrameSender::init()
+{
+    m_oldCwd = QDir::currentPath();
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+}
+
+void TestTimeFrameSender::cleanup()
+{
+    QDir::setCurrent(m_oldCwd);
+    m_dir.reset();
+}
+
+void TestTimeFrameSender::whoGetsTheFrame_data()
+{
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<QList<int>>("connected");
+    QTest::addColumn<QList<int>>("marked");
+    QTest::addColumn<QList<int>>("failing");
+    QTest::addColumn<QList<int>>("sentTo");
+    QTest::newRow("marked-0-and-2") << 3 << QList<int>{0, 1, 2} << QList<int>{2, 0}
+                                    << QList<int>{} << QList<int>{0, 2};
+    QTest::newRow("all-marked-ascending") << 4 << QList<int>{3, 2, 1, 0} << QList<int>{3, 1, 2, 0}
+                                          << QList<int>{} << QList<int>{0, 1, 2, 3};
+    QTest::newRow("unmarked-connected-gets-nothing") << 2 << QList<int>{0, 1} << QList<int>{1}
+                                                     << QList<int>{} << QList<int>{1};
+    QTest::newRow("none-marked") << 3 << QList<int>{0, 1, 2} << QList<int>{} << QList<int>{}
+                                 << QList<int>{};
+    QTest::newRow("empty-list") << 0 << QList<int>{} << QList<int>{} << QList<int>{}
+                                << QList<int>{};
+    QTest::newRow("failure-on-0-not-blocking-1") << 2 << QList<int>{0, 1} << QList<int>{0, 1}
+                                                 << QList<int>{0} << QList<int>{1};
+    // A mark the operator set by hand on a closed socket: that send fails, the rest go.
+    QTest::newRow("marked-but-closed") << 3 << QList<int>{0, 2} << QList<int>{0, 1, 2}
+                                       << QList<int>{} << QList<int>{0, 2};
+}
+
+void TestTimeFrameSender::whoGetsTheFrame()
+{
+    QFETCH(int, entries);
+    QFETCH(QList<int>, connected);
+    QFETCH(QList<int>, marked);
+    QFETCH(QList<int>, failing);
+    QFETCH(QList<int>, sentTo);
+    Rig rig(entries);
+    QCOMPARE(rig.addresses.count(), entries);
+    rig.connectAndMark(connected, marked);
+    for (int i : failing)
+        rig.factory.tcp.at(i)->setSendFails(true);
+
+    rig.seconds.setText(QStringLiteral("01"));
+    QCOMPARE(rig.sentTo(), sentTo);
+    for (const auto &send : std::as_const(rig.factory.sendLog))
+        QCOMPARE(send.second.toHex(' '), QByteArray::fromHex("C7303030303031").toHex(' '));
+
+    // The index makes no difference: a direct call sends the same again.
+    rig.factory.sendLog.clear();
+    rig.sender.INP_DELAY_Change(0);
+    QCOMPARE(rig.sentTo(), sentTo);
+
+    // A failed send leaves the mark as it was.
+    for (int i = 0; i < entries; ++i)
+        QCOMPARE(rig.addresses.isMarked(i), marked.contains(i));
+}
+
+// What typing into the fields puts on the wire, as the fields hold it.
+void TestTimeFrameSender::frameOnTheWire_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("single-digits") << "1:2:3" << QByteArray::fromHex("C7303130323033");
+    QTest::newRow("out-of-range-as-typed") << "00:75:00" << QByteArray::fromHex("C7303037353030");
+    QTest::newRow("negative-hours-eight-bytes") << "-5:00:00"
+                                                << QByteArray::fromHex("C72D303530303030");
+    QTest::newRow("negative-minutes-blank") << "00:-1:00" << QByteArray::fromHex("C72D2D2D2D2D2D");
+    QTest::newRow("empty-and-zero-blank") << ":00:" << QByteArray::fromHex("C72D2D2D2D2D2D");
+    QTest::newRow("letters-as-zero") << "ab:00:7" << QByteArray::fromHex("C7303030303037");
+}
+
+void TestTimeFrameSender::frameOnTheWire()
+{
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, bytes);
+    Rig rig(1);
+    rig.connectAndMark({0}, {0});
+    rig.set(typed);
+    rig.sender.INP_DELAY_Change(2);
+    QCOMPARE(rig.factory.sendLog.size(), 1);
+    QCOMPARE(rig.factory.sendLog.first().second.toHex(' '), bytes.toHex(' '));
+}
+
+// The frames of the countdown's own writes, in order, on each marked display.
+void TestTimeFrameSender::countdownFrames_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("tick-from-ten-hours") << "10:00:00" << "tick"
+                                         << QStringList{"090000", "095900", "095959"};
+    QTest::newRow("tick-from-one-hour") << "01:00:00" << "tick"
+                                        << QStringList{"------", "005900", "005959"};
+    QTest::newRow("tick-to-zero") << "00:00:01" << "tick" << QStringList{"------"};
+    QTest::newRow("reset") << "01:02:03" << "reset"
+                           << QStringList{"000203", "000003", "------", "------"};
+    QTest::newRow("reset-when-empty") << "::" << "reset" << QStringList{"------"};
+    QTest::newRow("double-click-hours") << "01:30:00" << "clear-hours" << QStringList{"003000"};
+}
+
+void TestTimeFrameSender::countdownFrames()
+{
+    QFETCH(QString, from);
+    QFETCH(QString, action);
+    QFETCH(QStringList, texts);
+    Rig rig(2);
+    rig.connectAndMark({0, 1}, {0, 1});
+    rig.swGo.setChecked(true);
+    rig.set(from);
+
+    if (action == QLatin1String("tick"))
+        rig.countdown.TIM_REBOUR_Timer();
+    else if (action == QLatin1String("reset"))
+        rig.bReset.click();
+    else
+        rig.countdown.INP_DELAY_DblClick(0);
+
+    QCOMPARE(rig.timeTextsOn(0), texts);
+    QCOMPARE(rig.timeTextsOn(1), texts);
+    // Each change goes to display 0 and then display 1 before the next write.
+    QList<int> order;
+    for (int i = 0; i < texts.size(); ++i)
+        order << 0 << 1;
+    QCOMPARE(rig.sentTo(), order);
+}
+
+QTEST_MAIN(TestTimeFrameSender)
+#include "tst_timeframesender.moc"
