@@ -1,0 +1,369 @@
+#include "links/addresslist.h"
+#include "links/cfgfile.h"
+#include "links/savefailure.h"
+#include "links/socketarray.h"
+#include "support/fakesockets.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QTemporaryDir>
+#include <QVBoxLayout>
+#include <QtTest>
+
+namespace {
+
+const QString kFile = QStringLiteral("LST_IP.CFG");
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// The configuration panel's list controls, wired as the window wires them.
+struct Rig
+{
+    Rig()
+    {
+        auto *layout = new QVBoxLayout(&window);
+        layout->addWidget(&inpIp);
+        layout->addWidget(&bAdd);
+        layout->addWidget(&bDel);
+        layout->addWidget(&lstIp);
+    }
+
+    void add(const QString &text)
+    {
+        inpIp.setText(text);
+        bAdd.click();
+    }
+
+    QStringList texts() const
+    {
+        QStringList out;
+        for (int i = 0; i < list.count(); ++i)
+            out.append(list.text(i));
+        return out;
+    }
+
+    FakeTcpEndpoint *socket(int index) const { return factory.tcp.value(index); }
+
+    QWidget window;
+    QLineEdit inpIp;
+    QPushButton bAdd{QStringLiteral("Add")};
+    QPushButton bDel{QStringLiteral("Del")};
+    QListWidget lstIp;
+    FakeSocketFactory factory;
+    TcpSocketArray tcp{factory};
+    AddressList list{&lstIp, &inpIp, &bAdd, &bDel, tcp};
+};
+
+} // namespace
+
+class TestAddressList : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void add_data();
+    void add();
+    void del_data();
+    void del();
+    void delWithoutCurrentEntry();
+    void hundredthEntryRefused();
+    void load_data();
+    void load();
+    void operatorToggle_data();
+    void operatorToggle();
+    void failedSaveKeepsListValid();
+
+private:
+    QString m_previousDir;
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestAddressList::init()
+{
+    m_previousDir = QDir::currentPath();
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+}
+
+void TestAddressList::cleanup()
+{
+    QDir::setCurrent(m_previousDir);
+    m_dir.reset();
+}
+
+// Texts are stored as typed: no check, no trimming, repeats allowed.
+void TestAddressList::add_data()
+{
+    QTest::addColumn<QStringList>("typed");
+    QTest::addColumn<QByteArray>("file");
+
+    QTest::newRow("one") << QStringList{"192.0.2.10"} << QByteArray("192.0.2.10\r\n");
+    QTest::newRow("same-twice") << QStringList{"192.0.2.10", "192.0.2.10"}
+                                << QByteArray("192.0.2.10\r\n192.0.2.10\r\n");
+    QTest::newRow("empty-text") << QStringList{""} << QByteArray("\r\n");
+    QTest::newRow("spaces-kept") << QStringList{" host "} << QByteArray(" host \r\n");
+    QTest::newRow("windows-1252") << QStringList{QStringLiteral("caf\u00e9")} << QByteArray("caf\xe9\r\n");
+}
+
+void TestAddressList::add()
+{
+    QFETCH(QStringList, typed);
+    QFETCH(QByteArray, file);
+
+    Rig rig;
+    for (const QString &text : typed) {
+        rig.add(text);
+        QCOMPARE(rig.inpIp.text(), text); // INP_IP keeps its text
+    }
+    QCOMPARE(rig.texts(), typed);
+    QCOMPARE(rig.tcp.count(), typed.size());
+    QCOMPARE(rig.factory.tcp.size(), typed.size()); // one new socket per entry
+    for (int i = 0; i < typed.size(); ++i) {
+        QVERIFY(!rig.list.isMarked(i));
+        QCOMPARE(rig.socket(i)->connectCalls, 0); // the supervisor connects, not Add
+    }
+    QCOMPARE(readAll(kFile), file);
+}
+
+void TestAddressList::del_data()
+{
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<int>("current");
+    QTest::addColumn<QStringList>("remaining");
+    QTest::addColumn<QByteArray>("file");
+
+    const QStringList abc{"A", "B", "C"};
+    QTest::newRow("middle") << abc << 1 << QStringList{"A", "C"} << QByteArray("A\r\nC\r\n");
+    QTest::newRow("first") << abc << 0 << QStringList{"B", "C"} << QByteArray("B\r\nC\r\n");
+    QTest::newRow("last") << abc << 2 << QStringList{"A", "B"} << QByteArray("A\r\nB\r\n");
+    QTest::newRow("only") << QStringList{"A"} << 0 << QStringList{} << QByteArray();
+    QTest::newRow("repeated-text") << QStringList{"A", "A", "B"} << 0 << QStringList{"A", "B"}
+                                   << QByteArray("A\r\nB\r\n");
+}
+
+void TestAddressList::del()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(int, current);
+    QFETCH(QStringList, remaining);
+    QFETCH(QByteArray, file);
+
+    Rig rig;
+    for (const QString &text : entries)
+        rig.add(text);
+    // Every display connected, each socket aimed at its own entry.
+    for (int i = 0; i < entries.size(); ++i) {
+        rig.socket(i)->connectTo(entries.at(i), 1024);
+        rig.socket(i)->fireConnected();
+        rig.list.setMarked(i, true);
+        rig.tcp.setTag(i, QString::number(i + 5));
+    }
+    rig.lstIp.setCurrentRow(current);
+
+    rig.bDel.click();
+
+    QCOMPARE(rig.texts(), remaining);
+    QCOMPARE(rig.tcp.count(), remaining.size());
+    QVERIFY(rig.factory.tcp.at(entries.size() - 1).isNull()); // the highest socket is the one destroyed
+    for (int i = 0; i < remaining.size(); ++i) {
+        QCOMPARE(rig.socket(i)->remoteHost(), remaining.at(i));
+        QVERIFY(!rig.list.isMarked(i));
+        QCOMPARE(rig.socket(i)->closeCalls, 1);
+        QCOMPARE(rig.socket(i)->state(), int(StateClosed));
+        QCOMPARE(rig.tcp.tag(i), QString::number(i + 5)); // error counts stay
+    }
+    QCOMPARE(readAll(kFile), file);
+    QCOMPARE(rig.list.currentIndex(), -1);
+}
+
+void TestAddressList::delWithoutCurrentEntry()
+{
+    Rig rig;
+    rig.add("A");
+    rig.add("B");
+    rig.lstIp.setCurrentRow(-1);
+    QVERIFY(QFile::remove(kFile)); // a save would bring it back
+
+    rig.bDel.click();
+
+    QCOMPARE(rig.texts(), (QStringList{"A", "B"}));
+    QCOMPARE(rig.tcp.count(), 2);
+    QCOMPARE(rig.socket(0)->closeCalls, 0);
+    QVERIFY(!QFile::exists(kFile));
+}
+
+void TestAddressList::hundredthEntryRefused()
+{
+    Rig rig;
+    for (int i = 0; i < AddressList::kMaxEntries; ++i)
+        rig.add(QStringLiteral("10.0.0.%1").arg(i));
+    QCOMPARE(rig.list.count(), 99);
+    QCOMPARE(rig.tcp.count(), 99);
+    const QByteArray before = readAll(kFile);
+
+    rig.add("10.0.1.0");
+
+    QCOMPARE(rig.list.count(), 99);
+    QCOMPARE(rig.tcp.count(), 99);
+    QCOMPARE(rig.factory.tcp.size(), 99);
+    QCOMPARE(rig.list.text(98), QStringLiteral("10.0.0.98"));
+    QCOMPARE(readAll(kFile), before);
+
+    // Deleting one makes room again.
+    rig.lstIp.setCurrentRow(0);
+    rig.bDel.click();
+    rig.add("10.0.1.0");
+    QCOMPARE(rig.list.count(), 99);
+    QCOMPARE(rig.tcp.count(), 99);
+    QCOMPARE(rig.list.text(98), QStringLiteral("10.0.1.0"));
+}
+
+void TestAddressList::load_data()
+{
+    QTest::addColumn<QByteArray>("bytes"); // "<none>" for no file
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("last");
+
+    QTest::newRow("no-file") << QByteArray("<none>") << 0 << QString();
+    QTest::newRow("zero-bytes") << QByteArray() << 0 << QString();
+    QTest::newRow("two") << QByteArray("A\r\nB\r\n") << 2 << "B";
+    QTest::newRow("empty-line") << QByteArray("A\r\n\r\n") << 2 << "";
+
+    QByteArray many;
+    for (int i = 0; i < 120; ++i)
+        many += "10.0.0." + QByteArray::number(i) + "\r\n";
+    QTest::newRow("120-lines") << many << 99 << "10.0.0.98";
+    QTest::newRow("binary-one-huge-line") << QByteArray(1 << 20, '\xff') << 1
+                                          << QString(cfgfile::kMaxLineLength, QChar(0xff));
+}
+
+void TestAddressList::load()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, count);
+    QFETCH(QString, last);
+
+    if (bytes != "<none>")
+        writeAll(kFile, bytes);
+    Rig rig;
+    rig.list.IP_LIST_LOAD();
+
+    QCOMPARE(rig.list.count(), count);
+    QCOMPARE(rig.tcp.count(), count);
+    if (count > 0)
+        QCOMPARE(rig.list.text(count - 1), last);
+    for (int i = 0; i < count; ++i) {
+        QVERIFY(!rig.list.isMarked(i));
+        QCOMPARE(rig.socket(i)->connectCalls, 0);
+    }
+    QCOMPARE(QFile::exists(kFile), bytes != "<none>"); // loading creates no file
+}
+
+// What the operator's toggling does to the entry's socket; program writes do nothing.
+void TestAddressList::operatorToggle_data()
+{
+    QTest::addColumn<bool>("markedBefore");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("markedAfter");
+    QTest::addColumn<int>("closeCalls");
+
+    QTest::newRow("checkbox-click-off") << true << "checkbox-click" << false << 1;
+    QTest::newRow("checkbox-click-on") << false << "checkbox-click" << true << 0;
+    QTest::newRow("text-click-marked") << true << "text-click" << true << 0;
+    QTest::newRow("text-click-unmarked") << false << "text-click" << false << 1;
+    QTest::newRow("space-key-off") << true << "space-key" << false << 1;
+    QTest::newRow("space-key-on") << false << "space-key" << true << 0;
+    QTest::newRow("program-write-off") << true << "program-write" << false << 0;
+}
+
+void TestAddressList::operatorToggle()
+{
+    QFETCH(bool, markedBefore);
+    QFETCH(QString, action);
+    QFETCH(bool, markedAfter);
+    QFETCH(int, closeCalls);
+
+    Rig rig;
+    rig.add("A");
+    rig.add("B");
+    rig.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+    const int k = 1;
+    rig.socket(k)->fireConnected();
+    rig.list.setMarked(k, markedBefore);
+    QListWidgetItem *item = rig.lstIp.item(k);
+    const QRect itemRect = rig.lstIp.visualItemRect(item);
+
+    if (action == "checkbox-click") {
+        QStyleOptionViewItem option;
+        option.initFrom(&rig.lstIp);
+        option.rect = itemRect;
+        option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+        option.text = item->text();
+        const QRect box = rig.lstIp.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator,
+                                                             &option, &rig.lstIp);
+        QVERIFY(itemRect.contains(box.center()));
+        QTest::mouseClick(rig.lstIp.viewport(), Qt::LeftButton, {}, box.center());
+    } else if (action == "text-click") {
+        QTest::mouseClick(rig.lstIp.viewport(), Qt::LeftButton, {}, QPoint(itemRect.center().x(), itemRect.center().y()));
+    } else if (action == "space-key") {
+        rig.lstIp.setFocus();
+        rig.lstIp.setCurrentRow(k);
+        QTest::keyClick(&rig.lstIp, Qt::Key_Space);
+    } else if (action == "program-write") {
+        rig.list.setMarked(k, !markedBefore);
+    }
+
+    QCOMPARE(rig.list.isMarked(k), markedAfter);
+    QCOMPARE(rig.socket(k)->closeCalls, closeCalls);
+    QCOMPARE(rig.socket(k)->connectCalls, 0);
+    QCOMPARE(rig.socket(0)->closeCalls, 0); // the other entry is left alone
+    if (action != "program-write")
+        QCOMPARE(rig.list.currentIndex(), k);
+}
+
+void TestAddressList::failedSaveKeepsListValid()
+{
+    Rig rig;
+    rig.add("A");
+    rig.add("B");
+    bool active = false;
+    {
+        FileWritesFail fail;
+        active = fail.active();
+        rig.add("C");
+        rig.lstIp.setCurrentRow(0);
+        rig.bDel.click();
+    }
+    QVERIFY(active);
+    QCOMPARE(readAll(kFile), QByteArray("A\r\nB\r\n"));
+    QCOMPARE(rig.texts(), (QStringList{"B", "C"}));
+    QCOMPARE(rig.tcp.count(), 2);
+    QCOMPARE(rig.socket(1)->remoteHost(), QStringLiteral("C"));
+
+    // The next save that can write brings the file up to date.
+    rig.add("D");
+    QCOMPARE(readAll(kFile), QByteArray("B\r\nC\r\nD\r\n"));
+}
+
+QTEST_MAIN(TestAddressList)
+#include "tst_addresslist.moc"
