@@ -1,7 +1,38 @@
 #pragma once
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
 #include <csignal>
 #include <sys/resource.h>
+
+// A fresh temporary directory, current while it lives.
+class TempCurrentDir
+{
+public:
+    TempCurrentDir() : m_previous(QDir::currentPath()) { m_ok = m_dir.isValid() && QDir::setCurrent(m_dir.path()); }
+    ~TempCurrentDir() { QDir::setCurrent(m_previous); }
+    bool isValid() const { return m_ok; }
+
+private:
+    QString m_previous;
+    QTemporaryDir m_dir;
+    bool m_ok = false;
+};
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+inline bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
 
 // While it lives, every write to a regular file fails (file size limit 0), for
 // root as well, whom directory permissions do not stop. Compare nothing while it
