@@ -243,7 +243,12 @@ void TestSupervisor::errorCounting()
             socket->fireConnected();
             expectedLog += f.logLine(QStringLiteral("192.0.2.10= CONNECT"));
         } else {
+            const qsizetype sentBefore = sockets.udp->sent.size();
+            const bool panelBefore = f.swCfg.isChecked();
             socket->fireFailed(kRefused);
+            // A recovery always leaves the panel open; otherwise it is left alone.
+            QCOMPARE(f.swCfg.isChecked(),
+                     sockets.udp->sent.size() > sentBefore ? true : panelBefore);
             expectedLog += f.logLine(QStringLiteral("192.0.2.10= ") + kRefused);
             QVERIFY(!f.list.isMarked(0));
             // The error handling leaves the socket to the next tick.
