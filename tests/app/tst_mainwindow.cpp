@@ -1,5 +1,6 @@
 #include "app/controls.h"
 #include "app/mainwindow.h"
+#include "links/socketarray.h"
 #include "support/fakesockets.h"
 
 #include <QAbstractButton>
