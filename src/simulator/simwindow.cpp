@@ -60,8 +60,10 @@ SimWindow::SimWindow(DisplaySimulator &simulator, QWidget *parent)
                 Tile &tile = m_tiles[display];
                 tile.face->setText(text);
                 ++tile.frameCount;
-                tile.frames->setText(QStringLiteral("%1 frames, last %2 at %3")
+                tile.frames->setText(QStringLiteral("%1 %2, last %3 at %4")
                                          .arg(tile.frameCount)
+                                         .arg(tile.frameCount == 1 ? QStringLiteral("frame")
+                                                                   : QStringLiteral("frames"))
                                          .arg(HeadlessReport::quoted(text),
                                               QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"))));
             });
