@@ -137,6 +137,8 @@ MainWindow::MainWindow(SocketFactory &sockets, QWidget *parent) : QWidget(parent
 
     setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
     INP_DELAY[0]->setFocus();
+    // Typing over the opening "00" replaces it instead of being refused by the two-character limit.
+    INP_DELAY[0]->selectAll();
 }
 
 MainWindow::~MainWindow() = default;
@@ -228,6 +230,8 @@ void MainWindow::buildControls()
     Label1[5] = makeLabel(FR_CFG, QStringLiteral("Label1_5"), QStringLiteral("X = CONNECTION OK"), monoFont(9), 210, 240, 1785, 225);
     Label1[5]->setProperty("Index", 5);
     fillBackground(Label1[5], Qt::white);
+    // Sized to fit its caption, whatever the face that stands in for the laid-out font.
+    Label1[5]->resize(qMax(Label1[5]->width(), Label1[5]->sizeHint().width()), Label1[5]->height());
     SW_SHOW_LOG = place(new QCheckBox(QStringLiteral("View Log"), FR_CFG), QStringLiteral("SW_SHOW_LOG"), 2415, 180, 1005, 240);
     SW_SHOW_LOG->setFont(sansFont(8.25));
     fillBackground(SW_SHOW_LOG, Qt::white);
