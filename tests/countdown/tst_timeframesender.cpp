@@ -97,8 +97,6 @@ private slots:
     void cleanup();
     void whoGetsTheFrame_data();
     void whoGetsTheFrame();
-    void frameOnTheWire_data();
-    void frameOnTheWire();
     void countdownFrames_data();
     void countdownFrames();
 
@@ -172,32 +170,6 @@ void TestTimeFrameSender::whoGetsTheFrame()
     // A failed send leaves the mark as it was.
     for (int i = 0; i < entries; ++i)
         QCOMPARE(rig.addresses.isMarked(i), marked.contains(i));
-}
-
-// What typing into the fields puts on the wire, as the fields hold it.
-void TestTimeFrameSender::frameOnTheWire_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("single-digits") << "1:2:3" << QByteArray::fromHex("C7303130323033");
-    QTest::newRow("out-of-range-as-typed") << "00:75:00" << QByteArray::fromHex("C7303037353030");
-    QTest::newRow("negative-hours-eight-bytes") << "-5:00:00"
-                                                << QByteArray::fromHex("C72D303530303030");
-    QTest::newRow("negative-minutes-blank") << "00:-1:00" << QByteArray::fromHex("C72D2D2D2D2D2D");
-    QTest::newRow("empty-and-zero-blank") << ":00:" << QByteArray::fromHex("C72D2D2D2D2D2D");
-    QTest::newRow("letters-as-zero") << "ab:00:7" << QByteArray::fromHex("C7303030303037");
-}
-
-void TestTimeFrameSender::frameOnTheWire()
-{
-    QFETCH(QString, typed);
-    QFETCH(QByteArray, bytes);
-    Rig rig(1);
-    rig.connectAndMark({0}, {0});
-    rig.set(typed);
-    rig.sender.INP_DELAY_Change(2);
-    QCOMPARE(rig.factory.sendLog.size(), 1);
-    QCOMPARE(rig.factory.sendLog.first().second.toHex(' '), bytes.toHex(' '));
 }
 
 // The frames of the countdown's own writes, in order, on each marked display.
