@@ -2,12 +2,20 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 
 namespace timemath {
 namespace {
 
 constexpr int kSecondsPerDay = 86400;
+// Far beyond any two-character field; keeps every conversion to a whole number defined.
+constexpr double kLimit = 1e9;
+
+double clamped(double value)
+{
+    return std::isnan(value) ? 0 : std::clamp(value, -kLimit, kLimit);
+}
 
 bool isBlank(QChar c)
 {
@@ -50,7 +58,7 @@ double numericValue(const QString &text)
 
 QString twoDigits(double value)
 {
-    const long long whole = std::llround(value); // an exact half goes away from zero
+    const long long whole = std::llround(clamped(value)); // an exact half goes away from zero
     const QString digits = QString::number(whole < 0 ? -whole : whole)
                                .rightJustified(2, QLatin1Char('0'));
     return whole < 0 ? QLatin1Char('-') + digits : digits;
@@ -58,6 +66,7 @@ QString twoDigits(double value)
 
 int roundHalfEven(double value)
 {
+    value = clamped(value);
     const double below = std::floor(value);
     const double fraction = value - below;
     double result = below;
@@ -71,13 +80,13 @@ int roundHalfEven(double value)
 Hms tickDown(double hours, double minutes, double seconds)
 {
     // The one second comes off before rounding, so '.5' seconds stays put.
-    const int h = roundHalfEven(hours);
-    const int m = roundHalfEven(minutes);
-    const int s = roundHalfEven(seconds - 1);
-    const int total = 3600 * h + 60 * m + s;
+    const long long h = roundHalfEven(hours);
+    const long long m = roundHalfEven(minutes);
+    const long long s = roundHalfEven(seconds - 1);
+    const long long total = 3600 * h + 60 * m + s;
     if (total < 0)
         return {};
-    const int r = total % kSecondsPerDay;
+    const int r = static_cast<int>(total % kSecondsPerDay);
     return {r / 3600, (r / 60) % 60, r % 60};
 }
 

@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+#include <cmath>
+
 using timemath::Hms;
 
 class TestTimeMath : public QObject
@@ -69,6 +71,9 @@ void TestTimeMath::twoDigits_data()
     QTest::newRow("nine-and-half") << 9.5 << "10";
     QTest::newRow("small-negative-no-sign") << -0.4 << "00";
     QTest::newRow("fraction-down") << 1.4 << "01";
+    // Text a program wrote past the two-character limit must not overflow.
+    QTest::newRow("huge-is-bounded") << 1e300 << "1000000000";
+    QTest::newRow("nan-is-zero") << std::nan("") << "00";
 }
 
 void TestTimeMath::twoDigits()
@@ -130,6 +135,7 @@ void TestTimeMath::tick_data()
     QTest::newRow("empty-stays-zero") << "" << "" << "" << 0 << 0 << 0;
     QTest::newRow("negative-hours-zero") << "-9" << "00" << "00" << 0 << 0 << 0;
     QTest::newRow("negative-seconds-zero") << "00" << "00" << "-9" << 0 << 0 << 0;
+    QTest::newRow("huge-text-bounded") << "999999999999" << "00" << "00" << 15 << 59 << 59;
 }
 
 void TestTimeMath::tick()
