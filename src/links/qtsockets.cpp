@@ -17,7 +17,7 @@ namespace {
 // answers again. Frames left unacknowledged end the connection after
 // kUnackedTimeoutMs; an idle link is probed after kKeepIdleSeconds, and the
 // unanswered probes end it a few seconds later. Probes carry no payload.
-constexpr int kUnackedTimeoutMs = 4000;
+constexpr int kUnackedTimeoutMs = 3000;
 constexpr int kKeepIdleSeconds = 3;
 constexpr int kKeepIntervalSeconds = 1;
 constexpr int kKeepCount = 3;

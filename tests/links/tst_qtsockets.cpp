@@ -1,0 +1,537 @@
+#include "links/qtendpoints.h"
+#include "links/qtsockets.h"
+#include "links/socketarray.h"
+
+#include <QFile>
+#include <QHostAddress>
+#include <QNetworkDatagram>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <memory>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+namespace {
+
+// A display on 127.0.0.1 with an ephemeral port; it keeps the sockets it accepts.
+struct LoopbackDisplay
+{
+    QTcpServer server;
+    LoopbackDisplay() { server.listen(QHostAddress::LocalHost, 0); }
+    quint16 port() const { return server.serverPort(); }
+    QTcpSocket *accepted()
+    {
+        if (!server.hasPendingConnections() && !server.waitForNewConnection(5000))
+            return nullptr;
+        return server.nextPendingConnection();
+    }
+};
+
+// A port on which nothing listens: listened on once, then released.
+quint16 refusedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = server.serverPort();
+    server.close();
+    return port;
+}
+
+struct EventSpies
+{
+    QSignalSpy connected;
+    QSignalSpy closedByPeer;
+    QSignalSpy failed;
+    explicit EventSpies(TcpEndpoint *endpoint)
+        : connected(endpoint, &TcpEndpoint::connected),
+          closedByPeer(endpoint, &TcpEndpoint::closedByPeer),
+          failed(endpoint, &TcpEndpoint::failed)
+    {
+    }
+    int total() const { return connected.count() + closedByPeer.count() + failed.count(); }
+};
+
+qint64 residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields.at(1).toLongLong() * 4096 : -1;
+}
+
+// How long the connection has gone without data from the peer, as the kernel counts it.
+qint64 msSinceDataReceived(const QTcpSocket *socket)
+{
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (::getsockopt(int(socket->socketDescriptor()), IPPROTO_TCP, TCP_INFO, &info, &size) != 0)
+        return -1;
+    return info.tcpi_last_data_recv;
+}
+
+} // namespace
+
+class TestQtSockets : public QObject
+{
+    Q_OBJECT
+private slots:
+    void connectEvent_data();
+    void connectEvent();
+    void peerClose_data();
+    void peerClose();
+    void refusedConnection();
+    void badHost_data();
+    void badHost();
+    void noEventAfterClose_data();
+    void noEventAfterClose();
+    void connectWhileConnectedIsIgnored();
+    void sendData_data();
+    void sendData();
+    void sendWhenNotConnected_data();
+    void sendWhenNotConnected();
+    void floodingDisplayStaysBounded();
+    void healthyIdleLinkSurvives();
+    void udpDatagram_data();
+    void udpDatagram();
+    void udpDefaultsAndBadHost();
+    void arrayEventsCarryIndex();
+    void arrayDestroyedElementIsSilent_data();
+    void arrayDestroyedElementIsSilent();
+    void arrayLimitsAndTemplate();
+};
+
+void TestQtSockets::connectEvent_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("stateRightAfter");
+    // A name goes through the asynchronous look-up first ("localhost" is in the hosts file).
+    QTest::newRow("address") << QStringLiteral("127.0.0.1") << int(StateConnecting);
+    QTest::newRow("name") << QStringLiteral("localhost") << int(StateResolvingHost);
+}
+
+void TestQtSockets::connectEvent()
+{
+    QFETCH(QString, host);
+    QFETCH(int, stateRightAfter);
+    LoopbackDisplay display;
+    QtSocketFactory factory;
+    auto endpoint = factory.createTcp();
+    EventSpies spies(endpoint.get());
+
+    endpoint->connectTo(host, display.port());
+    QCOMPARE(spies.total(), 0); // never from inside the call
+    QCOMPARE(endpoint->state(), stateRightAfter);
+    QCOMPARE(endpoint->remoteHost(), host);
+
+    QVERIFY(spies.connected.wait(5000));
+    QCOMPARE(endpoint->state(), int(StateConnected));
+    QCOMPARE(spies.failed.count(), 0);
+}
+
+void TestQtSockets::peerClose_data()
+{
+    QTest::addColumn<QByteArray>("sentBeforeClose");
+    QTest::newRow("plain") << QByteArray();
+    QTest::newRow("after-data") << QByteArray("status\r\n");
+}
+
+void TestQtSockets::peerClose()
+{
+    QFETCH(QByteArray, sentBeforeClose);
+    LoopbackDisplay display;
+    QtTcpEndpoint endpoint;
+    EventSpies spies(&endpoint);
+    endpoint.connectTo(QStringLiteral("127.0.0.1"), display.port());
+    QVERIFY(spies.connected.wait(5000));
+    QTcpSocket *peer = display.accepted();
+    QVERIFY(peer);
+
+    if (!sentBeforeClose.isEmpty())
+        peer->write(sentBeforeClose);
+    peer->disconnectFromHost();
+    QVERIFY(spies.closedByPeer.wait(5000));
+    // QTcpSocket reports both an error and a disconnect, in one go: let any
+    // second report through before counting.
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    QCOMPARE(spies.closedByPeer.count(), 1);
+    QCOMPARE(spies.failed.count(), 0);
+    QCOMPARE(endpoint.state(), int(StatePeerClosing)); // left for the supervisor to close
+
+    endpoint.close();
+    QCOMPARE(endpoint.state(), int(StateClosed));
+}
+
+void TestQtSockets::refusedConnection()
+{
+    const quint16 port = refusedPort();
+    QtTcpEndpoint endpoint;
+    EventSpies spies(&endpoint);
+    endpoint.connectTo(QStringLiteral("127.0.0.1"), port);
+    QCOMPARE(spies.total(), 0);
+    QVERIFY(spies.failed.wait(5000));
+    QCoreApplication::processEvents();
+    QCOMPARE(spies.failed.count(), 1);
+    QCOMPARE(spies.connected.count() + spies.closedByPeer.count(), 0);
+    QVERIFY(!spies.failed.first().first().toString().isEmpty());
+    QCOMPARE(endpoint.state(), int(StateError));
+
+    endpoint.close();
+    QCOMPARE(endpoint.state(), int(StateClosed));
+    // Closed again, it connects anew.
+    LoopbackDisplay display;
+    endpoint.connectTo(QStringLiteral("127.0.0.1"), display.port());
+    QVERIFY(spies.connected.wait(5000));
+}
+
+void TestQtSockets::badHost_data()
+{
+    // Only texts Qt rejects without asking a name server: tests stay off the network.
+    QTest::addColumn<QString>("host");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("blank-inside") << QStringLiteral("a b");
+    QTest::newRow("punctuation") << QStringLiteral("bad host!");
+    QTest::newRow("dots-only") << QStringLiteral("..");
+}
+
+void TestQtSockets::badHost()
+{
+    QFETCH(QString, host);
+    QtTcpEndpoint endpoint;
+    EventSpies spies(&endpoint);
+    endpoint.connectTo(host, frames::kDisplayPort);
+    QCOMPARE(spies.total(), 0);
+    QVERIFY(endpoint.state() != StateClosed);
+    QVERIFY(spies.failed.wait(5000));
+    QCOMPARE(spies.failed.count(), 1);
+    QCOMPARE(spies.connected.count(), 0);
+    QCOMPARE(endpoint.state(), int(StateError));
+    QCOMPARE(endpoint.remoteHost(), host);
+}
+
+void TestQtSockets::noEventAfterClose_data()
+{
+    // close() comes at the worst moment: right after the cause, before its
+    // queued event is delivered, or before anything happened at all.
+    QTest::addColumn<QString>("closeAt");
+    QTest::newRow("at-once") << QStringLiteral("at-once");
+    QTest::newRow("on-connected") << QStringLiteral("connected");
+    QTest::newRow("on-peer-close") << QStringLiteral("disconnected");
+    QTest::newRow("on-refused") << QStringLiteral("error");
+    QTest::newRow("established") << QStringLiteral("established");
+}
+
+void TestQtSockets::noEventAfterClose()
+{
+    QFETCH(QString, closeAt);
+    LoopbackDisplay display;
+    QtTcpEndpoint endpoint;
+    auto *qtSocket = endpoint.findChild<QTcpSocket *>();
+    QVERIFY(qtSocket);
+    EventSpies spies(&endpoint);
+    const auto closeNow = [&endpoint] { endpoint.close(); };
+
+    quint16 port = display.port();
+    int before = 0;
+    if (closeAt == QLatin1String("connected")) {
+        connect(qtSocket, &QTcpSocket::connected, &endpoint, closeNow);
+    } else if (closeAt == QLatin1String("error")) {
+        connect(qtSocket, &QTcpSocket::errorOccurred, &endpoint, closeNow);
+        port = refusedPort();
+    } else if (closeAt == QLatin1String("disconnected")) {
+        connect(qtSocket, &QTcpSocket::disconnected, &endpoint, closeNow);
+        endpoint.connectTo(QStringLiteral("127.0.0.1"), port);
+        QVERIFY(spies.connected.wait(5000));
+        before = spies.total();
+        QTcpSocket *peer = display.accepted();
+        QVERIFY(peer);
+        peer->disconnectFromHost();
+        QTRY_COMPARE(endpoint.state(), int(StateClosed));
+        port = 0;
+    } else if (closeAt == QLatin1String("established")) {
+        endpoint.connectTo(QStringLiteral("127.0.0.1"), port);
+        QVERIFY(spies.connected.wait(5000));
+        before = spies.total();
+        endpoint.close();
+        port = 0;
+    }
+    if (port != 0)
+        endpoint.connectTo(QStringLiteral("127.0.0.1"), port);
+    if (closeAt == QLatin1String("at-once"))
+        endpoint.close();
+    else if (port != 0)
+        QTRY_COMPARE(endpoint.state(), int(StateClosed));
+
+    // The one bounded wait: nothing may arrive.
+    QVERIFY(!spies.failed.wait(300));
+    QCOMPARE(spies.total(), before);
+    QCOMPARE(endpoint.state(), int(StateClosed));
+}
+
+void TestQtSockets::connectWhileConnectedIsIgnored()
+{
+    LoopbackDisplay display;
+    LoopbackDisplay other;
+    QtTcpEndpoint endpoint;
+    EventSpies spies(&endpoint);
+    endpoint.connectTo(QStringLiteral("127.0.0.1"), display.port());
+    QVERIFY(spies.connected.wait(5000));
+    QTcpSocket *peer = display.accepted();
+    QVERIFY(peer);
+
+    endpoint.connectTo(QStringLiteral("localhost"), other.port());
+    QCOMPARE(endpoint.state(), int(StateConnected));
+    QCOMPARE(endpoint.remoteHost(), QStringLiteral("127.0.0.1"));
+    QVERIFY(endpoint.sendData("\xC7" "000100"));
+    QByteArray received;
+    QTRY_COMPARE((received += peer->readAll()), QByteArray("\xC7" "000100"));
+    QVERIFY(!other.server.hasPendingConnections());
+    QCOMPARE(spies.total(), 1);
+}
+
+void TestQtSockets::sendData_data()
+{
+    QTest::addColumn<QByteArrayList>("sends");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("time-frame") << QByteArrayList{"\xC7" "013000"} << QByteArray("\xC7" "013000");
+    QTest::newRow("blank-frame") << QByteArrayList{"\xC7------"} << QByteArray("\xC7------");
+    QByteArray everyByte;
+    for (int b = 0; b < 256; ++b)
+        everyByte.append(char(b));
+    QTest::newRow("every-byte") << QByteArrayList{everyByte} << everyByte;
+    // Frames follow one another with nothing between them.
+    QTest::newRow("back-to-back") << QByteArrayList{"\xC7" "000002", "\xC7" "000001"}
+                                  << QByteArray("\xC7" "000002\xC7" "000001");
+}
+
+void TestQtSockets::sendData()
+{
+    QFETCH(QByteArrayList, sends);
+    QFETCH(QByteArray, expected);
+    LoopbackDisplay display;
+    QtTcpEndpoint endpoint;
+    QSignalSpy connected(&endpoint, &TcpEndpoint::connected);
+    endpoint.connectTo(QStringLiteral("127.0.0.1"), display.port());
+    QVERIFY(connected.wait(5000));
+    QTcpSocket *peer = display.accepted();
+    QVERIFY(peer);
+
+    for (const QByteArray &bytes : sends)
+        QVERIFY(endpoint.sendData(bytes));
+    QByteArray received;
+    QTRY_VERIFY((received += peer->readAll()).size() >= expected.size());
+    QCOMPARE(received, expected);
+}
+
+void TestQtSockets::sendWhenNotConnected_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::newRow("never-connected") << QStringLiteral("never");
+    QTest::newRow("closed-by-us") << QStringLiteral("closed");
+    QTest::newRow("closed-by-peer") << QStringLiteral("peer");
+    QTest::newRow("refused") << QStringLiteral("refused");
+}
+
+void TestQtSockets::sendWhenNotConnected()
+{
+    QFETCH(QString, situation);
+    LoopbackDisplay display;
+    QtTcpEndpoint endpoint;
+    EventSpies spies(&endpoint);
+    if (situation == QLatin1String("refused")) {
+        endpoint.connectTo(QStringLiteral("127.0.0.1"), refusedPort());
+        QVERIFY(spies.failed.wait(5000));
+    } else if (situation != QLatin1String("never")) {
+        endpoint.connectTo(QStringLiteral("127.0.0.1"), display.port());
+        QVERIFY(spies.connected.wait(5000));
+        QTcpSocket *peer = display.accepted();
+        QVERIFY(peer);
+        if (situation == QLatin1String("closed")) {
+            endpoint.close();
+        } else {
+            peer->disconnectFromHost();
+            QVERIFY(spies.closedByPeer.wait(5000));
+        }
+    }
+    QVERIFY(!endpoint.sendData("\xC7" "000000"));
+}
+
+void TestQtSockets::floodingDisplayStaysBounded()
+{
+    constexpr qint64 kTotal = 64 * 1024 * 1024;
+    const QByteArray chunk(256 * 1024, 'x');
+    LoopbackDisplay display;
+    QtTcpEndpoint endpoint;
+    auto *qtSocket = endpoint.findChild<QTcpSocket *>();
+    QVERIFY(qtSocket);
+    EventSpies spies(&endpoint);
+    endpoint.connectTo(QStringLiteral("127.0.0.1"), display.port());
+    QVERIFY(spies.connected.wait(5000));
+    QTcpSocket *peer = display.accepted();
+    QVERIFY(peer);
+
+    const qint64 rssBefore = residentBytes();
+    qint64 queued = 0;
+    qint64 mostBuffered = 0;
+    // The display writes as fast as the connection takes it, keeping only a
+    // little queued on its own side so the measure is the console's.
+    const auto feed = [&] {
+        mostBuffered = qMax(mostBuffered, qtSocket->bytesAvailable());
+        while (queued < kTotal && peer->bytesToWrite() < chunk.size()) {
+            peer->write(chunk);
+            queued += chunk.size();
+        }
+        if (queued >= kTotal && peer->bytesToWrite() == 0)
+            peer->disconnectFromHost();
+    };
+    connect(peer, &QTcpSocket::bytesWritten, peer, feed);
+    connect(qtSocket, &QTcpSocket::readyRead, peer,
+            [&] { mostBuffered = qMax(mostBuffered, qtSocket->bytesAvailable()); });
+    feed();
+
+    // The close arrives only after everything before it was read.
+    QVERIFY(spies.closedByPeer.wait(30000));
+    QCOMPARE(queued, kTotal);
+    QVERIFY2(mostBuffered <= QtTcpEndpoint::kReadBufferSize,
+             qPrintable(QString::number(mostBuffered)));
+    const qint64 growth = residentBytes() - rssBefore;
+    QVERIFY2(growth < 8 * 1024 * 1024, qPrintable(QString::number(growth)));
+    QCOMPARE(spies.failed.count(), 0);
+}
+
+void TestQtSockets::healthyIdleLinkSurvives()
+{
+    // The probes that notice a vanished display must neither end a display
+    // that answers them nor put anything into its stream.
+    LoopbackDisplay display;
+    QtTcpEndpoint endpoint;
+    auto *qtSocket = endpoint.findChild<QTcpSocket *>();
+    EventSpies spies(&endpoint);
+    endpoint.connectTo(QStringLiteral("127.0.0.1"), display.port());
+    QVERIFY(spies.connected.wait(5000));
+    QTcpSocket *peer = display.accepted();
+    QVERIFY(peer);
+
+    // Past the point where a dead link would have been given up.
+    QTRY_VERIFY_WITH_TIMEOUT(msSinceDataReceived(qtSocket) > 6000, 15000);
+    QCOMPARE(spies.total(), 1);
+    QCOMPARE(endpoint.state(), int(StateConnected));
+    QCOMPARE(peer->bytesAvailable(), 0);
+    QVERIFY(endpoint.sendData("\xC7" "000005"));
+    QByteArray received;
+    QTRY_COMPARE((received += peer->readAll()), QByteArray("\xC7" "000005"));
+}
+
+void TestQtSockets::udpDatagram_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("recovery-frame") << QByteArray("\xFE\xFF\x06" "192.168.0.20");
+    QTest::newRow("recovery-high-bytes") << QByteArray("\xFE\xFF\x06" "Salle \xE9t\xE9");
+    QTest::newRow("recovery-empty-entry") << QByteArray("\xFE\xFF\x06");
+}
+
+void TestQtSockets::udpDatagram()
+{
+    QFETCH(QByteArray, bytes);
+    QUdpSocket listener;
+    QVERIFY(listener.bind(QHostAddress::LocalHost, 0));
+    QtSocketFactory factory(QStringLiteral("127.0.0.1"), listener.localPort());
+    auto sender = factory.createUdp();
+    QSignalSpy readyRead(&listener, &QUdpSocket::readyRead);
+
+    QVERIFY(sender->sendData(bytes));
+    QTRY_VERIFY(listener.hasPendingDatagrams());
+    QCOMPARE(listener.receiveDatagram().data(), bytes);
+    QVERIFY(!listener.hasPendingDatagrams()); // one datagram, not split
+}
+
+void TestQtSockets::udpDefaultsAndBadHost()
+{
+    QtSocketFactory broadcastFactory;
+    auto broadcast = broadcastFactory.createUdp();
+    QCOMPARE(broadcast->remoteHost(), QStringLiteral("255.255.255.255"));
+    QCOMPARE(broadcast->remotePort(), quint16(1024));
+
+    QtSocketFactory badFactory(QStringLiteral("not an address"), 1024);
+    QVERIFY(!badFactory.createUdp()->sendData("\xFE\xFF\x06" "x"));
+}
+
+void TestQtSockets::arrayEventsCarryIndex()
+{
+    LoopbackDisplay display;
+    QtSocketFactory factory;
+    TcpSocketArray array(factory);
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(array.createElement());
+    QSignalSpy connects(&array, &TcpSocketArray::connectEvent);
+    QSignalSpy closes(&array, &TcpSocketArray::closeEvent);
+    QSignalSpy errors(&array, &TcpSocketArray::errorEvent);
+
+    array.connectTo(2, QStringLiteral("127.0.0.1"), display.port());
+    array.connectTo(1, QStringLiteral("127.0.0.1"), refusedPort());
+    QTRY_COMPARE(connects.count() + errors.count(), 2);
+    QCOMPARE(connects.first().first().toInt(), 2);
+    QCOMPARE(errors.first().first().toInt(), 1);
+    QCOMPARE(array.state(0), int(StateClosed));
+    QCOMPARE(array.state(1), int(StateError));
+    QCOMPARE(array.state(2), int(StateConnected));
+
+    QTcpSocket *peer = display.accepted();
+    QVERIFY(peer);
+    peer->disconnectFromHost();
+    QVERIFY(closes.wait(5000));
+    QCOMPARE(closes.first().first().toInt(), 2);
+}
+
+void TestQtSockets::arrayDestroyedElementIsSilent_data()
+{
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("pending-connect") << false;
+    QTest::newRow("pending-error") << true;
+}
+
+void TestQtSockets::arrayDestroyedElementIsSilent()
+{
+    QFETCH(bool, refused);
+    LoopbackDisplay display;
+    QtSocketFactory factory;
+    TcpSocketArray array(factory);
+    QVERIFY(array.createElement());
+    QSignalSpy connects(&array, &TcpSocketArray::connectEvent);
+    QSignalSpy errors(&array, &TcpSocketArray::errorEvent);
+
+    array.connectTo(0, QStringLiteral("127.0.0.1"), refused ? refusedPort() : display.port());
+    array.destroyHighest();
+    QCOMPARE(array.count(), 0);
+    QVERIFY(!connects.wait(300));
+    QCOMPARE(connects.count() + errors.count(), 0);
+}
+
+void TestQtSockets::arrayLimitsAndTemplate()
+{
+    QtSocketFactory factory;
+    TcpSocketArray array(factory);
+    QCOMPARE(array.tag(TcpSocketArray::kTemplateIndex), QStringLiteral("0"));
+    for (int i = 0; i < TcpSocketArray::kMaxElements; ++i)
+        QVERIFY(array.createElement());
+    QVERIFY(!array.createElement());
+    QCOMPARE(array.count(), 99);
+    // A new element starts with the template's settings.
+    QCOMPARE(array.tag(98), QStringLiteral("0"));
+    QCOMPARE(array.remoteHost(98), QString());
+    QCOMPARE(array.state(98), int(StateClosed));
+    array.destroyHighest();
+    QCOMPARE(array.count(), 98);
+    QCOMPARE(array.state(98), int(StateClosed));
+    QCOMPARE(array.tag(TcpSocketArray::kTemplateIndex), QStringLiteral("0"));
+}
+
+QTEST_GUILESS_MAIN(TestQtSockets)
+#include "tst_qtsockets.moc"
