@@ -55,6 +55,10 @@ int hostNamespaceFd = -1;
 
 void removeNamespaces()
 {
+    static bool removed = false;
+    if (removed)
+        return;
+    removed = true;
     // Back home first, so the process never sits in a namespace being removed.
     if (hostNamespaceFd >= 0)
         ::setns(hostNamespaceFd, CLONE_NEWNET);
