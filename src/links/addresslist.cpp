@@ -20,13 +20,14 @@ AddressList::AddressList(QListWidget *lstIp, QLineEdit *inpIp, QPushButton *bAdd
     // itemChanged that arrives here is the operator toggling a mark.
     connect(m_list, &QListWidget::itemChanged, this, &AddressList::onItemChanged);
     connect(m_list, &QListWidget::itemClicked, this, &AddressList::onItemClicked);
-    m_list->viewport()->installEventFilter(this);
+    m_viewport = m_list->viewport();
+    m_viewport->installEventFilter(this);
 }
 
 bool AddressList::eventFilter(QObject *watched, QEvent *event)
 {
     // Every mouse click starts with a press: what an earlier keyboard toggle left behind is stale.
-    if (watched == m_list->viewport() && event->type() == QEvent::MouseButtonPress)
+    if (watched == m_viewport && event->type() == QEvent::MouseButtonPress)
         m_toggledByClick = nullptr;
     return QObject::eventFilter(watched, event);
 }

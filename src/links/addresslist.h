@@ -58,4 +58,6 @@ private:
     // The entry whose mark the current mouse click toggled: the click that
     // follows the toggle belongs to the same operator action.
     QListWidgetItem *m_toggledByClick = nullptr;
+    // Kept, not asked for: the filter still sees events while the list is being destroyed.
+    QObject *m_viewport = nullptr;
 };
