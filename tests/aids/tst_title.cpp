@@ -1,6 +1,6 @@
 #include "aids/title.h"
 #include "app/controls.h"
-#include "links/testfiles.h"
+#include "support/testfiles.h"
 
 #include <QVBoxLayout>
 #include <QtTest>

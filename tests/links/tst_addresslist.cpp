@@ -1,6 +1,6 @@
 #include "links/addresslist.h"
 #include "links/socketarray.h"
-#include "links/testfiles.h"
+#include "support/testfiles.h"
 #include "support/fakesockets.h"
 
 #include <QLineEdit>

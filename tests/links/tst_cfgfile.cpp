@@ -1,5 +1,5 @@
 #include "links/cfgfile.h"
-#include "links/testfiles.h"
+#include "support/testfiles.h"
 
 #include <unistd.h>
 

@@ -8,7 +8,8 @@
 #include <csignal>
 #include <sys/resource.h>
 
-// A fresh temporary directory, current while it lives.
+// A fresh temporary directory, current while it lives. Tests whose every case
+// writes files hold one made in init() and dropped in cleanup().
 class TempCurrentDir
 {
 public:
