@@ -1,19 +1,8 @@
-#include "app/controls.h"
-#include "countdown/countdown.h"
-#include "countdown/timeframesender.h"
-#include "links/addresslist.h"
 #include "links/qtsockets.h"
-#include "links/socketarray.h"
+#include "support/countdownfixture.h"
 
-#include <QCheckBox>
-#include <QDir>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -60,45 +49,17 @@ private slots:
 // but left unmarked.
 void TestCountdownWire::countdownReachesLoopbackDisplays()
 {
-    QTemporaryDir dir; // adding entries writes the address file
-    QVERIFY(dir.isValid());
-    const QString oldCwd = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir.path()));
-    const auto restoreCwd = qScopeGuard([&] { QDir::setCurrent(oldCwd); });
-
     QtSocketFactory factory(QStringLiteral("127.0.0.1"), 0);
-    TcpSocketArray sockets(factory);
-    QListWidget lstIp;
-    QLineEdit inpIp;
-    QPushButton bAdd;
-    QPushButton bDel;
-    AddressList addresses(&lstIp, &inpIp, &bAdd, &bDel, sockets);
-
-    DelayField hours;
-    DelayField minutes;
-    DelayField seconds;
-    for (DelayField *field : {&hours, &minutes, &seconds}) {
-        field->setMaxLength(2);
-        field->setText(QStringLiteral("00"));
-    }
-    TimeFrameSender sender({&hours, &minutes, &seconds}, addresses, sockets);
-    QCheckBox swGo;
-    QPushButton bReset;
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    ShapeWidget vert(ShapeWidget::Kind::Rectangle);
-    ShapeWidget rouge(ShapeWidget::Kind::Rectangle);
-    Countdown countdown({&hours, &minutes, &seconds}, &swGo, &bReset, &timer, &vert, &rouge,
-                        [&sender](int index) { sender.INP_DELAY_Change(index); });
-
+    SendingCountdown rig(factory);
+    TcpSocketArray &sockets = rig.sockets;
+    AddressList &addresses = rig.addresses;
     std::vector<std::unique_ptr<Peer>> peers;
     QSignalSpy connects(&sockets, &TcpSocketArray::connectEvent);
     QSignalSpy errors(&sockets, &TcpSocketArray::errorEvent);
     for (int i = 0; i < 3; ++i) {
         peers.push_back(std::make_unique<Peer>());
         QVERIFY(peers.back()->listen());
-        inpIp.setText(QStringLiteral("127.0.0.1"));
-        addresses.B_IP_ADD_Click();
+        rig.addEntry(QStringLiteral("127.0.0.1"));
         sockets.connectTo(i, addresses.text(i), peers.back()->server.serverPort());
     }
     QCOMPARE(addresses.count(), 3);
@@ -111,12 +72,12 @@ void TestCountdownWire::countdownReachesLoopbackDisplays()
     addresses.setMarked(2, true);
 
     // Typed by the operator, then two ticks, then Reset.
-    seconds.setText(QStringLiteral("00"));
-    hours.setText(QStringLiteral("01"));
-    swGo.setChecked(true);
-    countdown.TIM_REBOUR_Timer();
-    countdown.TIM_REBOUR_Timer();
-    countdown.B_RESET_Click();
+    rig.seconds.setText(QStringLiteral("00"));
+    rig.hours.setText(QStringLiteral("01"));
+    rig.controls.swGo.setChecked(true);
+    rig.controls.countdown.TIM_REBOUR_Timer();
+    rig.controls.countdown.TIM_REBOUR_Timer();
+    rig.controls.countdown.B_RESET_Click();
 
     const QByteArray expected = frame("010000")                                    // typed
                                 + frame("------") + frame("005900") + frame("005959") // tick
@@ -128,10 +89,10 @@ void TestCountdownWire::countdownReachesLoopbackDisplays()
     // Once marked, display 1 gets the current value; being first on its stream
     // shows that nothing reached it while it was unmarked.
     addresses.setMarked(1, true);
-    sender.INP_DELAY_Change(0);
+    rig.sender.INP_DELAY_Change(0);
     QTRY_COMPARE(peers[1]->received.toHex(' '), frame("------").toHex(' '));
     QCOMPARE(errors.size(), 0);
-    QVERIFY(!swGo.isChecked());
+    QVERIFY(!rig.controls.swGo.isChecked());
 }
 
 QTEST_MAIN(TestCountdownWire)
