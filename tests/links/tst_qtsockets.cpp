@@ -1,13 +1,11 @@
 #include "links/qtendpoints.h"
 #include "links/qtsockets.h"
 #include "links/socketarray.h"
+#include "support/loopback.h"
 
 #include <QFile>
-#include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 #include <QUdpSocket>
 
@@ -18,30 +16,6 @@
 #include <sys/socket.h>
 
 namespace {
-
-// A display on 127.0.0.1 with an ephemeral port; it keeps the sockets it accepts.
-struct LoopbackDisplay
-{
-    QTcpServer server;
-    LoopbackDisplay() { server.listen(QHostAddress::LocalHost, 0); }
-    quint16 port() const { return server.serverPort(); }
-    QTcpSocket *accepted()
-    {
-        if (!server.hasPendingConnections() && !server.waitForNewConnection(5000))
-            return nullptr;
-        return server.nextPendingConnection();
-    }
-};
-
-// A port on which nothing listens: listened on once, then released.
-quint16 refusedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = server.serverPort();
-    server.close();
-    return port;
-}
 
 struct EventSpies
 {
@@ -86,9 +60,8 @@ private slots:
     void connectEvent();
     void peerClose_data();
     void peerClose();
-    void refusedConnection();
-    void badHost_data();
-    void badHost();
+    void connectFails_data();
+    void connectFails();
     void noEventAfterClose_data();
     void noEventAfterClose();
     void connectWhileConnectedIsIgnored();
@@ -148,9 +121,7 @@ void TestQtSockets::peerClose()
     LoopbackDisplay display;
     QtTcpEndpoint endpoint;
     EventSpies spies(&endpoint);
-    endpoint.connectTo(QStringLiteral("127.0.0.1"), display.port());
-    QVERIFY(spies.connected.wait(5000));
-    QTcpSocket *peer = display.accepted();
+    QTcpSocket *peer = display.connect(endpoint);
     QVERIFY(peer);
 
     if (!sentBeforeClose.isEmpty())
@@ -169,51 +140,40 @@ void TestQtSockets::peerClose()
     QCOMPARE(endpoint.state(), int(StateClosed));
 }
 
-void TestQtSockets::refusedConnection()
+void TestQtSockets::connectFails_data()
 {
-    const quint16 port = refusedPort();
+    // Besides a refusal, only texts Qt rejects without asking a name server:
+    // tests stay off the network.
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("refusedPort");
+    QTest::newRow("refused") << QStringLiteral("127.0.0.1") << true;
+    QTest::newRow("empty") << QString() << false;
+    QTest::newRow("blank-inside") << QStringLiteral("a b") << false;
+    QTest::newRow("punctuation") << QStringLiteral("bad host!") << false;
+    QTest::newRow("dots-only") << QStringLiteral("..") << false;
+}
+
+void TestQtSockets::connectFails()
+{
+    QFETCH(QString, host);
+    QFETCH(bool, refusedPort);
     QtTcpEndpoint endpoint;
     EventSpies spies(&endpoint);
-    endpoint.connectTo(QStringLiteral("127.0.0.1"), port);
+    endpoint.connectTo(host, refusedPort ? unusedPort() : frames::kDisplayPort);
     QCOMPARE(spies.total(), 0);
+    QVERIFY(endpoint.state() != StateClosed);
     QVERIFY(spies.failed.wait(5000));
     QCoreApplication::processEvents();
-    QCOMPARE(spies.failed.count(), 1);
-    QCOMPARE(spies.connected.count() + spies.closedByPeer.count(), 0);
+    QCOMPARE(spies.total(), 1);
     QVERIFY(!spies.failed.first().first().toString().isEmpty());
     QCOMPARE(endpoint.state(), int(StateError));
+    QCOMPARE(endpoint.remoteHost(), host);
 
     endpoint.close();
     QCOMPARE(endpoint.state(), int(StateClosed));
     // Closed again, it connects anew.
     LoopbackDisplay display;
-    endpoint.connectTo(QStringLiteral("127.0.0.1"), display.port());
-    QVERIFY(spies.connected.wait(5000));
-}
-
-void TestQtSockets::badHost_data()
-{
-    // Only texts Qt rejects without asking a name server: tests stay off the network.
-    QTest::addColumn<QString>("host");
-    QTest::newRow("empty") << QString();
-    QTest::newRow("blank-inside") << QStringLiteral("a b");
-    QTest::newRow("punctuation") << QStringLiteral("bad host!");
-    QTest::newRow("dots-only") << QStringLiteral("..");
-}
-
-void TestQtSockets::badHost()
-{
-    QFETCH(QString, host);
-    QtTcpEndpoint endpoint;
-    EventSpies spies(&endpoint);
-    endpoint.connectTo(host, frames::kDisplayPort);
-    QCOMPARE(spies.total(), 0);
-    QVERIFY(endpoint.state() != StateClosed);
-    QVERIFY(spies.failed.wait(5000));
-    QCOMPARE(spies.failed.count(), 1);
-    QCOMPARE(spies.connected.count(), 0);
-    QCOMPARE(endpoint.state(), int(StateError));
-    QCOMPARE(endpoint.remoteHost(), host);
+    QVERIFY(display.connect(endpoint));
 }
 
 void TestQtSockets::noEventAfterClose_data()
@@ -244,20 +204,17 @@ void TestQtSockets::noEventAfterClose()
         connect(qtSocket, &QTcpSocket::connected, &endpoint, closeNow);
     } else if (closeAt == QLatin1String("error")) {
         connect(qtSocket, &QTcpSocket::errorOccurred, &endpoint, closeNow);
-        port = refusedPort();
+        port = unusedPort();
     } else if (closeAt == QLatin1String("disconnected")) {
         connect(qtSocket, &QTcpSocket::disconnected, &endpoint, closeNow);
-        endpoint.connectTo(QStringLiteral("127.0.0.1"), port);
-        QVERIFY(spies.connected.wait(5000));
-        before = spies.total();
-        QTcpSocket *peer = display.accepted();
+        QTcpSocket *peer = display.connect(endpoint);
         QVERIFY(peer);
+        before = spies.total();
         peer->disconnectFromHost();
         QTRY_COMPARE(endpoint.state(), int(StateClosed));
         port = 0;
     } else if (closeAt == QLatin1String("established")) {
-        endpoint.connectTo(QStringLiteral("127.0.0.1"), port);
-        QVERIFY(spies.connected.wait(5000));
+        QVERIFY(display.connect(endpoint));
         before = spies.total();
         endpoint.close();
         port = 0;
@@ -281,9 +238,7 @@ void TestQtSockets::connectWhileConnectedIsIgnored()
     LoopbackDisplay other;
     QtTcpEndpoint endpoint;
     EventSpies spies(&endpoint);
-    endpoint.connectTo(QStringLiteral("127.0.0.1"), display.port());
-    QVERIFY(spies.connected.wait(5000));
-    QTcpSocket *peer = display.accepted();
+    QTcpSocket *peer = display.connect(endpoint);
     QVERIFY(peer);
 
     endpoint.connectTo(QStringLiteral("localhost"), other.port());
@@ -316,10 +271,7 @@ void TestQtSockets::sendData()
     QFETCH(QByteArray, expected);
     LoopbackDisplay display;
     QtTcpEndpoint endpoint;
-    QSignalSpy connected(&endpoint, &TcpEndpoint::connected);
-    endpoint.connectTo(QStringLiteral("127.0.0.1"), display.port());
-    QVERIFY(connected.wait(5000));
-    QTcpSocket *peer = display.accepted();
+    QTcpSocket *peer = display.connect(endpoint);
     QVERIFY(peer);
 
     for (const QByteArray &bytes : sends)
@@ -345,12 +297,10 @@ void TestQtSockets::sendWhenNotConnected()
     QtTcpEndpoint endpoint;
     EventSpies spies(&endpoint);
     if (situation == QLatin1String("refused")) {
-        endpoint.connectTo(QStringLiteral("127.0.0.1"), refusedPort());
+        endpoint.connectTo(QStringLiteral("127.0.0.1"), unusedPort());
         QVERIFY(spies.failed.wait(5000));
     } else if (situation != QLatin1String("never")) {
-        endpoint.connectTo(QStringLiteral("127.0.0.1"), display.port());
-        QVERIFY(spies.connected.wait(5000));
-        QTcpSocket *peer = display.accepted();
+        QTcpSocket *peer = display.connect(endpoint);
         QVERIFY(peer);
         if (situation == QLatin1String("closed")) {
             endpoint.close();
@@ -371,9 +321,7 @@ void TestQtSockets::floodingDisplayStaysBounded()
     auto *qtSocket = endpoint.findChild<QTcpSocket *>();
     QVERIFY(qtSocket);
     EventSpies spies(&endpoint);
-    endpoint.connectTo(QStringLiteral("127.0.0.1"), display.port());
-    QVERIFY(spies.connected.wait(5000));
-    QTcpSocket *peer = display.accepted();
+    QTcpSocket *peer = display.connect(endpoint);
     QVERIFY(peer);
 
     const qint64 rssBefore = residentBytes();
@@ -413,9 +361,7 @@ void TestQtSockets::healthyIdleLinkSurvives()
     QtTcpEndpoint endpoint;
     auto *qtSocket = endpoint.findChild<QTcpSocket *>();
     EventSpies spies(&endpoint);
-    endpoint.connectTo(QStringLiteral("127.0.0.1"), display.port());
-    QVERIFY(spies.connected.wait(5000));
-    QTcpSocket *peer = display.accepted();
+    QTcpSocket *peer = display.connect(endpoint);
     QVERIFY(peer);
 
     // Past the point where a dead link would have been given up.
@@ -469,7 +415,7 @@ void TestQtSockets::arrayEventsCarryIndex()
     QSignalSpy errors(&array, &TcpSocketArray::errorEvent);
 
     array.connectTo(2, QStringLiteral("127.0.0.1"), display.port());
-    array.connectTo(1, QStringLiteral("127.0.0.1"), refusedPort());
+    array.connectTo(1, QStringLiteral("127.0.0.1"), unusedPort());
     QTRY_COMPARE(connects.count() + errors.count(), 2);
     QCOMPARE(connects.first().first().toInt(), 2);
     QCOMPARE(errors.first().first().toInt(), 1);
@@ -501,7 +447,7 @@ void TestQtSockets::arrayDestroyedElementIsSilent()
     QSignalSpy connects(&array, &TcpSocketArray::connectEvent);
     QSignalSpy errors(&array, &TcpSocketArray::errorEvent);
 
-    array.connectTo(0, QStringLiteral("127.0.0.1"), refused ? refusedPort() : display.port());
+    array.connectTo(0, QStringLiteral("127.0.0.1"), refused ? unusedPort() : display.port());
     array.destroyHighest();
     QCOMPARE(array.count(), 0);
     QVERIFY(!connects.wait(300));

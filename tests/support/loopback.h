@@ -1,0 +1,42 @@
+#pragma once
+
+// Displays mimicked on loopback: listeners on 127.0.0.x with ephemeral ports.
+
+#include "links/socketlayer.h"
+
+#include <QHostAddress>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+// A port on 127.0.0.1 nobody listens on: listened on once, then released.
+inline quint16 unusedPort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+// A display on one loopback address; it keeps the sockets it accepts.
+struct LoopbackDisplay
+{
+    QTcpServer server;
+    explicit LoopbackDisplay(const QString &address = QStringLiteral("127.0.0.1"))
+    {
+        server.listen(QHostAddress(address), 0);
+    }
+    bool isListening() const { return server.isListening(); }
+    quint16 port() const { return server.serverPort(); }
+    QTcpSocket *accepted()
+    {
+        if (!server.hasPendingConnections() && !server.waitForNewConnection(5000))
+            return nullptr;
+        return server.nextPendingConnection();
+    }
+    // Connects `endpoint` to this display; the display's side once both are up, else null.
+    QTcpSocket *connect(TcpEndpoint &endpoint)
+    {
+        QSignalSpy connected(&endpoint, &TcpEndpoint::connected);
+        endpoint.connectTo(server.serverAddress().toString(), port());
+        return connected.wait(5000) ? accepted() : nullptr;
+    }
+};
