@@ -1,13 +1,12 @@
-#include "countdown/countdown.h"
 #include "links/frames.h"
 #include "links/qtsockets.h"
 #include "simulator/displaysimulator.h"
 #include "simulator/headlessreport.h"
+#include "support/countdownfixture.h"
+#include "support/loopback.h"
 #include "support/roomsfixture.h"
 
 #include <QBuffer>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
 
 #include <memory>
@@ -19,15 +18,6 @@ class TestSimulator : public QObject
     Q_OBJECT
 
 private:
-    // A port free on 127.0.0.1 a moment ago, for what must share one port number.
-    static quint16 freePort()
-    {
-        QTcpServer probe;
-        if (!probe.listen(QHostAddress::LocalHost, 0))
-            return 0;
-        return probe.serverPort();
-    }
-
     static SimulatorOptions loopbackOptions()
     {
         SimulatorOptions options;
@@ -44,7 +34,7 @@ private:
             SimulatorOptions options = loopbackOptions();
             options.listen = {QHostAddress(QStringLiteral("127.0.0.1")),
                               QHostAddress(QStringLiteral("127.0.0.2"))};
-            options.port = freePort();
+            options.port = unusedPort();
             auto simulator = std::make_unique<DisplaySimulator>(options);
             if (options.port != 0 && simulator->start())
                 return simulator;
@@ -67,14 +57,9 @@ private slots:
         QtSocketFactory factory(QStringLiteral("127.0.0.1"), simulator->udpPort());
         RoomsFixture rooms(factory);
         rooms.supervisor.setDisplayPort(simulator->port(0));
-        QCheckBox swGo(&rooms.window);
-        QPushButton bReset(&rooms.window);
-        QTimer timRebour;
-        ShapeWidget vert(ShapeWidget::Kind::Rectangle, &rooms.window);
-        ShapeWidget rouge(ShapeWidget::Kind::Rectangle, &rooms.window);
-        Countdown countdown({&rooms.inpDelay0, &rooms.inpDelay1, &rooms.inpDelay2}, &swGo, &bReset,
-                            &timRebour, &vert, &rouge,
-                            [&rooms](int index) { rooms.sender.INP_DELAY_Change(index); });
+        CountdownControls countdown({&rooms.inpDelay0, &rooms.inpDelay1, &rooms.inpDelay2},
+                                    [&rooms](int index) { rooms.sender.INP_DELAY_Change(index); },
+                                    &rooms.window);
 
         rooms.addEntry(QStringLiteral("127.0.0.1"));
         rooms.addEntry(QStringLiteral("127.0.0.2"));
@@ -84,10 +69,10 @@ private slots:
         QTRY_VERIFY(!received[0].isEmpty() && !received[1].isEmpty());
 
         rooms.setTime(QStringLiteral("00"), QStringLiteral("00"), QStringLiteral("03"));
-        swGo.setChecked(true);
+        countdown.swGo.setChecked(true);
         for (int i = 0; i < 4; ++i) // the fourth finds the countdown stopped
-            countdown.TIM_REBOUR_Timer();
-        QVERIFY(!swGo.isChecked());
+            countdown.countdown.TIM_REBOUR_Timer();
+        QVERIFY(!countdown.swGo.isChecked());
 
         const QStringList expected = {"000003", "000002", "000001", "------"};
         // Before them only the zero frames of the connects, however many arrived.
@@ -159,7 +144,7 @@ private slots:
         options.noAccept = mode == "no-accept";
         options.closeAfterMs = mode == "close-after" ? 100 : 0;
         if (options.refuse)
-            options.port = freePort(); // nobody listens there now
+            options.port = unusedPort(); // nobody listens there now
         DisplaySimulator simulator(options);
         QSignalSpy ready(&simulator, &DisplaySimulator::ready);
         QVERIFY(simulator.start());
