@@ -5,6 +5,8 @@
 
 namespace {
 
+const QString kFile = QStringLiteral("LST_IP.CFG");
+
 QByteArray numberedLines(int count)
 {
     QByteArray bytes;
@@ -19,6 +21,8 @@ class TestCfgfile : public QObject
 {
     Q_OBJECT
 private slots:
+    void init() { QVERIFY(m_dir.emplace().isValid()); }
+    void cleanup() { m_dir.reset(); }
     void readLines_data();
     void readLines();
     void joinLines_data();
@@ -27,6 +31,9 @@ private slots:
     void saveReplacesWholeFile();
     void failedSave_data();
     void failedSave();
+
+private:
+    std::optional<TempCurrentDir> m_dir; // fresh and current for every case
 };
 
 // The file rules, read through a real file: splitLines and readLines must agree.
@@ -70,15 +77,13 @@ void TestCfgfile::readLines_data()
 
 void TestCfgfile::readLines()
 {
-    TempCurrentDir dir;
-    QVERIFY(dir.isValid());
     QFETCH(QByteArray, bytes);
     QFETCH(int, maxLines);
     QFETCH(QStringList, expected);
 
     QCOMPARE(cfgfile::splitLines(bytes, maxLines), expected);
-    QVERIFY(writeAll(QStringLiteral("LST_IP.CFG"), bytes));
-    QCOMPARE(cfgfile::readLines(QStringLiteral("LST_IP.CFG"), maxLines), expected);
+    QVERIFY(writeAll(kFile, bytes));
+    QCOMPARE(cfgfile::readLines(kFile, maxLines), expected);
 }
 
 void TestCfgfile::joinLines_data()
@@ -104,22 +109,18 @@ void TestCfgfile::joinLines()
 
 void TestCfgfile::roundTrip()
 {
-    TempCurrentDir dir;
-    QVERIFY(dir.isValid());
     const QStringList lines{QStringLiteral("caf\u00e9"), "", " 192.0.2.1 ", "host.example"};
-    QVERIFY(cfgfile::save(QStringLiteral("LST_IP.CFG"), cfgfile::joinLines(lines)));
-    QCOMPARE(cfgfile::readLines(QStringLiteral("LST_IP.CFG"), 99), lines);
+    QVERIFY(cfgfile::save(kFile, cfgfile::joinLines(lines)));
+    QCOMPARE(cfgfile::readLines(kFile, 99), lines);
 }
 
 void TestCfgfile::saveReplacesWholeFile()
 {
-    TempCurrentDir dir;
-    QVERIFY(dir.isValid());
-    QVERIFY(writeAll(QStringLiteral("LST_IP.CFG"), "A much longer old content\r\nB\r\nC\r\n"));
-    QVERIFY(cfgfile::save(QStringLiteral("LST_IP.CFG"), "X\r\n"));
-    QCOMPARE(readAll(QStringLiteral("LST_IP.CFG")), QByteArray("X\r\n"));
-    QVERIFY(cfgfile::save(QStringLiteral("LST_IP.CFG"), QByteArray()));
-    QCOMPARE(readAll(QStringLiteral("LST_IP.CFG")), QByteArray());
+    QVERIFY(writeAll(kFile, "A much longer old content\r\nB\r\nC\r\n"));
+    QVERIFY(cfgfile::save(kFile, "X\r\n"));
+    QCOMPARE(readAll(kFile), QByteArray("X\r\n"));
+    QVERIFY(cfgfile::save(kFile, QByteArray()));
+    QCOMPARE(readAll(kFile), QByteArray());
     // Nothing is left beside the file.
     QCOMPARE(QDir::current().entryList(QDir::Files | QDir::Hidden), QStringList{"LST_IP.CFG"});
 }
@@ -136,11 +137,9 @@ void TestCfgfile::failedSave_data()
 
 void TestCfgfile::failedSave()
 {
-    TempCurrentDir dir;
-    QVERIFY(dir.isValid());
     QFETCH(QString, how);
     const QByteArray old("OLD\r\n");
-    QString path = QStringLiteral("LST_IP.CFG");
+    QString path = kFile;
     bool saved = true;
 
     if (how == "writes-fail") {
