@@ -11,6 +11,8 @@
 #include <QVBoxLayout>
 #include <QtTest>
 
+#include <optional>
+
 namespace {
 
 const QString kFile = QStringLiteral("LST_IP.CFG");
@@ -59,6 +61,8 @@ class TestAddressList : public QObject
 {
     Q_OBJECT
 private slots:
+    void init() { QVERIFY(m_dir.emplace().isValid()); }
+    void cleanup() { m_dir.reset(); }
     void add_data();
     void add();
     void del_data();
@@ -70,6 +74,9 @@ private slots:
     void operatorToggle_data();
     void operatorToggle();
     void failedSaveKeepsListValid();
+
+private:
+    std::optional<TempCurrentDir> m_dir; // fresh and current for every case
 };
 
 // Texts are stored as typed: no check, no trimming, repeats allowed.
@@ -88,8 +95,6 @@ void TestAddressList::add_data()
 
 void TestAddressList::add()
 {
-    TempCurrentDir dir;
-    QVERIFY(dir.isValid());
     QFETCH(QStringList, typed);
     QFETCH(QByteArray, file);
 
@@ -126,8 +131,6 @@ void TestAddressList::del_data()
 
 void TestAddressList::del()
 {
-    TempCurrentDir dir;
-    QVERIFY(dir.isValid());
     QFETCH(QStringList, entries);
     QFETCH(int, current);
     QFETCH(QStringList, remaining);
@@ -163,8 +166,6 @@ void TestAddressList::del()
 
 void TestAddressList::delWithoutCurrentEntry()
 {
-    TempCurrentDir dir;
-    QVERIFY(dir.isValid());
     Rig rig;
     rig.add("A");
     rig.add("B");
@@ -181,8 +182,6 @@ void TestAddressList::delWithoutCurrentEntry()
 
 void TestAddressList::hundredthEntryRefused()
 {
-    TempCurrentDir dir;
-    QVERIFY(dir.isValid());
     Rig rig;
     for (int i = 0; i < AddressList::kMaxEntries; ++i)
         rig.add(QStringLiteral("10.0.0.%1").arg(i));
@@ -225,8 +224,6 @@ void TestAddressList::load_data()
 
 void TestAddressList::load()
 {
-    TempCurrentDir dir;
-    QVERIFY(dir.isValid());
     QFETCH(QByteArray, bytes);
     QFETCH(int, count);
     QFETCH(QString, last);
@@ -266,8 +263,6 @@ void TestAddressList::operatorToggle_data()
 
 void TestAddressList::operatorToggle()
 {
-    TempCurrentDir dir;
-    QVERIFY(dir.isValid());
     QFETCH(bool, markedBefore);
     QFETCH(QString, action);
     QFETCH(bool, markedAfter);
@@ -314,8 +309,6 @@ void TestAddressList::operatorToggle()
 
 void TestAddressList::failedSaveKeepsListValid()
 {
-    TempCurrentDir dir;
-    QVERIFY(dir.isValid());
     Rig rig;
     rig.add("A");
     rig.add("B");
