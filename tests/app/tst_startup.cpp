@@ -2,12 +2,13 @@
 #include "app/mainwindow.h"
 #include "links/socketarray.h"
 #include "support/fakesockets.h"
+#include "support/testfiles.h"
 
 #include <QCheckBox>
-#include <QFile>
 #include <QListWidget>
-#include <QTemporaryDir>
 #include <QtTest>
+
+#include <optional>
 
 // Start-up and the two window modes, seen as the operator sees the window.
 class TestStartup : public QObject
@@ -15,28 +16,22 @@ class TestStartup : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
+    void init() { QVERIFY(m_dir.emplace().isValid()); }
+    void cleanup() { m_dir.reset(); }
     void opensAsTheListSays_data();
     void opensAsTheListSays();
     void modes_data();
     void modes();
-    void openingPanelTwiceKeepsSize();
     void stoppedColourBeforeShown();
-    void titleSavedOnClose();
-    void titleNotRewrittenOnCloseElsewhere();
+    void titleOnClose_data();
+    void titleOnClose();
 
 private:
     static QSize clientTwips(const QWidget &w)
     {
         return {pixelsToTwips(w.width()), pixelsToTwips(w.height())};
     }
-    static void writeFile(const char *name, const QByteArray &bytes)
-    {
-        QFile f(QString::fromLatin1(name));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::optional<TempCurrentDir> m_dir; // fresh and current for every case
 };
 
 // Pixels are whole: a client size in twips is checked to within one pixel.
@@ -46,13 +41,6 @@ static void compareTwips(const QSize &actual, const QSize &expected)
              qPrintable(QStringLiteral("width %1, expected %2").arg(actual.width()).arg(expected.width())));
     QVERIFY2(qAbs(actual.height() - expected.height()) < kTwipsPerPixel,
              qPrintable(QStringLiteral("height %1, expected %2").arg(actual.height()).arg(expected.height())));
-}
-
-void TestStartup::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    QDir::setCurrent(m_dir->path());
 }
 
 void TestStartup::opensAsTheListSays_data()
@@ -76,7 +64,7 @@ void TestStartup::opensAsTheListSays()
     QFETCH(QSize, client);
 
     if (fileExists)
-        writeFile("LST_IP.CFG", content);
+        QVERIFY(writeAll(QStringLiteral("LST_IP.CFG"), content));
     FakeSocketFactory sockets;
     MainWindow window(sockets);
     window.Form_Load();
@@ -107,7 +95,7 @@ void TestStartup::modes()
     QFETCH(QStringList, clicks);
     QFETCH(QSize, client);
 
-    writeFile("LST_IP.CFG", "127.0.0.2\r\n");
+    QVERIFY(writeAll(QStringLiteral("LST_IP.CFG"), "127.0.0.2\r\n"));
     FakeSocketFactory sockets;
     MainWindow window(sockets);
     window.Form_Load();
@@ -129,72 +117,50 @@ void TestStartup::modes()
     compareTwips(clientTwips(window), client);
 }
 
-void TestStartup::openingPanelTwiceKeepsSize()
-{
-    FakeSocketFactory sockets;
-    MainWindow window(sockets);
-    window.Form_Load(); // no list: the panel opens
-    QVERIFY(window.SW_CFG->isChecked());
-    const QSize before = window.size();
-    window.SW_CFG->setChecked(true);
-    QCOMPARE(window.size(), before);
-}
-
 // The window is first shown already stopped-coloured and at its final size.
 void TestStartup::stoppedColourBeforeShown()
 {
-    writeFile("LST_IP.CFG", "127.0.0.2\r\n");
+    QVERIFY(writeAll(QStringLiteral("LST_IP.CFG"), "127.0.0.2\r\n"));
     FakeSocketFactory sockets;
     MainWindow window(sockets);
-    QSize shownSize;
-    QColor shownColour;
-    struct Spy : QObject
+    struct OnShow : QObject
     {
-        MainWindow *w;
-        QSize *size;
-        QColor *colour;
+        MainWindow &w;
+        QSize size;
+        QColor colour;
+        explicit OnShow(MainWindow &window) : w(window) {}
         bool eventFilter(QObject *, QEvent *e) override
         {
             if (e->type() == QEvent::Show) {
-                *size = w->size();
-                *colour = w->INP_DELAY[0]->palette().color(QPalette::Base);
+                size = w.size();
+                colour = w.INP_DELAY[0]->palette().color(QPalette::Base);
             }
             return false;
         }
-    } spy;
-    spy.w = &window;
-    spy.size = &shownSize;
-    spy.colour = &shownColour;
-    window.installEventFilter(&spy);
+    } shown(window);
+    window.installEventFilter(&shown);
     window.Form_Load();
     window.show();
-    QCOMPARE(shownSize, window.size());
+    QCOMPARE(shown.size, window.size());
     compareTwips(clientTwips(window), QSize(3545, 2475));
-    QCOMPARE(shownColour, QColor(255, 192, 192));
+    QCOMPARE(shown.colour, QColor(255, 192, 192));
     for (DelayField *field : window.INP_DELAY)
         QCOMPARE(field->text(), QStringLiteral("00"));
 }
 
-void TestStartup::titleSavedOnClose()
+void TestStartup::titleOnClose_data()
 {
-    FakeSocketFactory sockets;
-    MainWindow window(sockets);
-    window.Form_Load();
-    window.show();
-    QApplication::setActiveWindow(&window);
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-    window.INP_TITLE->setFocus(Qt::TabFocusReason);
-    window.INP_TITLE->selectAll();
-    QTest::keyClicks(window.INP_TITLE, QStringLiteral("Act II"));
-    QVERIFY(!QFile::exists(QStringLiteral("TITLE.CFG")));
-    window.close();
-    QFile f(QStringLiteral("TITLE.CFG"));
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("Act II\r\n"));
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("typed") << QStringLiteral("Act II") << QByteArray("Act II\r\n");
+    // The focus never left the first field: the title is not written.
+    QTest::newRow("never-focused") << QString() << QByteArray("<missing>");
 }
 
-void TestStartup::titleNotRewrittenOnCloseElsewhere()
+void TestStartup::titleOnClose()
 {
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, file);
     FakeSocketFactory sockets;
     MainWindow window(sockets);
     window.Form_Load();
@@ -202,8 +168,14 @@ void TestStartup::titleNotRewrittenOnCloseElsewhere()
     QApplication::setActiveWindow(&window);
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QCOMPARE(QApplication::focusWidget(), window.INP_DELAY[0]);
+    if (!typed.isNull()) {
+        window.INP_TITLE->setFocus(Qt::TabFocusReason);
+        window.INP_TITLE->selectAll();
+        QTest::keyClicks(window.INP_TITLE, typed);
+        QVERIFY(!QFile::exists(QStringLiteral("TITLE.CFG")));
+    }
     window.close();
-    QVERIFY(!QFile::exists(QStringLiteral("TITLE.CFG")));
+    QCOMPARE(readAll(QStringLiteral("TITLE.CFG")), file);
 }
 
 QTEST_MAIN(TestStartup)
