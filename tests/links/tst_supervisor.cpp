@@ -198,12 +198,9 @@ void TestSupervisor::errorCounting_data()
     QTest::addColumn<int>("panelOpens");
     QTest::addColumn<QString>("tag");
 
-    QTest::newRow("1-error") << "e" << true << 0 << 0 << "1";
-    QTest::newRow("2-errors") << "ee" << true << 0 << 0 << "2";
     QTest::newRow("3-errors") << "eee" << true << 0 << 0 << "3";
     QTest::newRow("4-errors") << "eeee" << true << 1 << 1 << "1";
     QTest::newRow("6-errors") << "eeeeee" << true << 1 << 1 << "3";
-    QTest::newRow("7-errors") << "eeeeeee" << true << 2 << 2 << "1";
     QTest::newRow("10-errors") << "eeeeeeeeee" << true << 3 << 3 << "1";
     // With the panel still open the write changes nothing, the frame still leaves.
     QTest::newRow("7-errors-panel-left-open") << "eeeeeee" << false << 2 << 1 << "1";
