@@ -38,7 +38,6 @@ private slots:
     void dateSeparator();
     void bound_data();
     void bound();
-    void oneLineOnEmptyLog();
     void twoEventsInOneSecond();
     void markupShownAsIs();
     void doubleClickClears_data();
@@ -129,13 +128,6 @@ void TestEventLog::bound()
 
     const QString line = kStamp + message + QLatin1String("\r\n");
     QCOMPARE(rig.log.text(), cleared ? line : stored + line);
-}
-
-void TestEventLog::oneLineOnEmptyLog()
-{
-    Rig rig;
-    rig.log.LOG_APPEND("192.0.2.10= CONNECT");
-    QCOMPARE(rig.log.text(), QStringLiteral("06/12/26 14:03:22 192.0.2.10= CONNECT\r\n"));
 }
 
 void TestEventLog::twoEventsInOneSecond()
