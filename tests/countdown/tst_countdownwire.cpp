@@ -1,34 +1,10 @@
 #include "links/qtsockets.h"
 #include "support/countdownfixture.h"
+#include "support/loopback.h"
 
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
 
-#include <memory>
-#include <vector>
-
 namespace {
-
-// A display on a loopback port that keeps every byte it is sent.
-struct Peer
-{
-    QTcpServer server;
-    QTcpSocket *socket = nullptr;
-    QByteArray received;
-
-    bool listen() { return server.listen(QHostAddress::LocalHost, 0); }
-    bool accept()
-    {
-        socket = server.nextPendingConnection();
-        if (!socket)
-            return false;
-        QObject::connect(socket, &QTcpSocket::readyRead, socket,
-                         [this] { received += socket->readAll(); });
-        received += socket->readAll();
-        return true;
-    }
-};
 
 QByteArray frame(const char *timeText)
 {
@@ -53,21 +29,20 @@ void TestCountdownWire::countdownReachesLoopbackDisplays()
     SendingCountdown rig(factory);
     TcpSocketArray &sockets = rig.sockets;
     AddressList &addresses = rig.addresses;
-    std::vector<std::unique_ptr<Peer>> peers;
+    LoopbackDisplay displays[3];
+    QTcpSocket *peers[3];
+    QByteArray received[3];
     QSignalSpy connects(&sockets, &TcpSocketArray::connectEvent);
     QSignalSpy errors(&sockets, &TcpSocketArray::errorEvent);
     for (int i = 0; i < 3; ++i) {
-        peers.push_back(std::make_unique<Peer>());
-        QVERIFY(peers.back()->listen());
+        QVERIFY(displays[i].isListening());
         rig.addEntry(QStringLiteral("127.0.0.1"));
-        sockets.connectTo(i, addresses.text(i), peers.back()->server.serverPort());
+        sockets.connectTo(i, addresses.text(i), displays[i].port());
     }
     QCOMPARE(addresses.count(), 3);
     QTRY_COMPARE(connects.size(), 3);
-    for (auto &peer : peers) {
-        QTRY_VERIFY(peer->server.hasPendingConnections());
-        QVERIFY(peer->accept());
-    }
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(peers[i] = displays[i].accepted());
     addresses.setMarked(0, true);
     addresses.setMarked(2, true);
 
@@ -84,13 +59,13 @@ void TestCountdownWire::countdownReachesLoopbackDisplays()
                                 + frame("005958")                                  // tick
                                 + frame("005958") + frame("000058") + frame("------")
                                 + frame("------"); // Reset: three clears, one direct call
-    QTRY_COMPARE(peers[0]->received.toHex(' '), expected.toHex(' '));
-    QTRY_COMPARE(peers[2]->received.toHex(' '), expected.toHex(' '));
+    QTRY_COMPARE((received[0] += peers[0]->readAll()).toHex(' '), expected.toHex(' '));
+    QTRY_COMPARE((received[2] += peers[2]->readAll()).toHex(' '), expected.toHex(' '));
     // Once marked, display 1 gets the current value; being first on its stream
     // shows that nothing reached it while it was unmarked.
     addresses.setMarked(1, true);
     rig.sender.INP_DELAY_Change(0);
-    QTRY_COMPARE(peers[1]->received.toHex(' '), frame("------").toHex(' '));
+    QTRY_COMPARE((received[1] += peers[1]->readAll()).toHex(' '), frame("------").toHex(' '));
     QCOMPARE(errors.size(), 0);
     QVERIFY(!rig.controls.swGo.isChecked());
 }
