@@ -135,6 +135,20 @@ int main(int argc, char **argv)
     std::printf("console running\n");
     std::fflush(stdout);
 
+    // Every second: the fewest displays marked, and when one first went.
+    int fewest = entries;
+    qint64 firstDropMs = -1;
+    QElapsedTimer running;
+    running.start();
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &app, [&] {
+        const int m = marked();
+        if (m < entries && firstDropMs < 0)
+            firstDropMs = running.elapsed();
+        fewest = std::min(fewest, m);
+    });
+    watch.start(1000);
+
     QTimer::singleShot(seconds * 1000 + 500, &app, &QCoreApplication::quit);
     app.exec();
     QMetaObject::invokeMethod(baseTimer, [&] { baseTimer->stop(); }, Qt::BlockingQueuedConnection);
@@ -147,7 +161,8 @@ int main(int argc, char **argv)
                 ticks.size(), c.median, c.p99, c.maxAbs, c.slopeMsPerMin);
     std::printf("tick baseline n=%zu median_ms=%.3f p99_abs_ms=%.3f max_abs_ms=%.3f slope_ms_per_min=%.4f\n",
                 baseTicks.size(), b.median, b.p99, b.maxAbs, b.slopeMsPerMin);
-    std::printf("console still_marked=%d of %d\n", marked(), entries);
+    std::printf("console still_marked=%d fewest_marked=%d first_drop_ms=%lld of %d\n", marked(), fewest,
+                static_cast<long long>(firstDropMs), entries);
     if (ticksFile) {
         if (FILE *f = std::fopen(ticksFile, "w")) {
             for (std::size_t k = 0; k < ticks.size(); ++k)

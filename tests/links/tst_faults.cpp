@@ -24,6 +24,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -89,7 +91,9 @@ public:
     }
     quint16 port() const { return m_port; }
     qint64 sent() const { return m_sent; }
-    bool finished() const { return m_sent >= m_limit; }
+    // Done: everything sent, or the connection failed (errno in error()).
+    bool finished() const { return m_sent >= m_limit || m_error != 0; }
+    int error() const { return m_error; }
 
 private:
     void run()
@@ -107,8 +111,10 @@ private:
                                      MSG_NOSIGNAL);
             if (n > 0)
                 m_sent += n;
-            else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                m_error = errno ? errno : -1;
                 break;
+            }
         }
         // Done flooding, the display stays connected until the test ends.
         char sink[512];
@@ -120,6 +126,7 @@ private:
     qint64 m_limit;
     int m_listener = -1;
     std::atomic<int> m_fd{-1};
+    std::atomic<int> m_error{0};
     quint16 m_port = 0;
     std::atomic<qint64> m_sent{0};
     std::atomic<bool> m_stop{false};
@@ -223,7 +230,10 @@ void TestFaults::floodIsDrainedAndBounded()
 
     console.run(QStringLiteral("10"), QStringLiteral("00"));
     // Everything the display sends is taken in and thrown away as it comes.
-    QTRY_VERIFY_WITH_TIMEOUT(flooder.finished(), soaking() ? 600000 : 25000);
+    const int floodTimeoutMs = soaking() ? 600000 : 25000;
+    QTRY_VERIFY_WITH_TIMEOUT(flooder.finished(), floodTimeoutMs);
+    QVERIFY2(flooder.error() == 0, std::strerror(flooder.error()));
+    QCOMPARE(flooder.sent(), bytes);
     QTRY_VERIFY_WITH_TIMEOUT(console.ticks.size() >= 2, 5000);
 
     QVERIFY2(residentKb() - before < 5 * 1024,
