@@ -3,6 +3,8 @@
 #include "app/controls.h"
 
 #include <QLocale>
+#include <QTextCursor>
+#include <QTextDocument>
 
 namespace logtext {
 
@@ -43,6 +45,8 @@ EventLog::EventLog(LogArea *inpLog, QObject *parent)
       m_separator(logtext::dateSeparator(QLocale::system()))
 {
     connect(m_area, &LogArea::doubleClicked, this, &EventLog::INP_LOG_DblClick);
+    // Appends would pile up in the undo history without bound.
+    m_area->setUndoRedoEnabled(false);
 }
 
 QString EventLog::text() const
@@ -61,12 +65,18 @@ void EventLog::setText(const QString &stored)
 void EventLog::LOG_APPEND(const QString &message)
 {
     // The bound counts the old text and the message only, before the line is added.
-    QString stored = text();
-    if (stored.size() + message.size() >= logtext::kBound)
-        stored.clear();
+    const bool clear = text().size() + message.size() >= logtext::kBound;
     // One reading of the clock, so date and time never straddle midnight.
-    const QDateTime now = m_clock();
-    setText(stored + logtext::line(now, m_separator, message));
+    const QString line = logtext::line(m_clock(), m_separator, message);
+    if (clear) {
+        setText(line);
+        return;
+    }
+    // Appended where the text ends, as joining old text and line would give, but
+    // only the new line is laid out: a burst of socket errors stays cheap.
+    QTextCursor end(m_area->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(line);
 }
 
 void EventLog::INP_LOG_DblClick()

@@ -136,6 +136,8 @@ void TestEventLog::twoEventsInOneSecond()
     rig.log.LOG_APPEND("192.0.2.10= CONNECT");
     rig.log.LOG_APPEND("192.0.2.11= CLOSE");
     QCOMPARE(rig.log.text(), kStamp + "192.0.2.10= CONNECT\r\n" + kStamp + "192.0.2.11= CLOSE\r\n");
+    // Appends never pile up in an undo history.
+    QVERIFY(!rig.inpLog.document()->isUndoAvailable());
 }
 
 void TestEventLog::markupShownAsIs()
