@@ -1,8 +1,9 @@
 // Start-up: from process start until the window is first painted, for the
 // console (RV38T_REPORT_SHOWN=1, started in the current directory, which holds
-// its LST_IP.CFG) and for the smallest Qt Widgets window, alternated.
+// its LST_IP.CFG), for the smallest Qt Widgets window and, if given, for a
+// minimal window showing text in the console's fonts; alternated.
 //
-//   rv38t-bench-startup --runs N CONSOLE MINIMAL
+//   rv38t-bench-startup --runs N CONSOLE MINIMAL [TEXT]
 //
 // The console is stopped as soon as it reports, before its first connection
 // tick; still, run this inside a private network namespace.
@@ -78,25 +79,28 @@ int main(int argc, char **argv)
         else
             programs.push_back(argv[i]);
     }
-    if (programs.size() != 2) {
-        std::fprintf(stderr, "usage: rv38t-bench-startup [--runs N] CONSOLE MINIMAL\n");
+    if (programs.size() != 2 && programs.size() != 3) {
+        std::fprintf(stderr, "usage: rv38t-bench-startup [--runs N] CONSOLE MINIMAL [TEXT]\n");
         return 2;
     }
+    const bool withText = programs.size() == 3;
     ::setenv("RV38T_REPORT_SHOWN", "1", 1);
     // One warm-up each: the first start pays for cold caches.
-    timeToShown(programs[0]);
-    timeToShown(programs[1]);
-    std::vector<double> c, b;
+    for (const char *program : programs)
+        timeToShown(program);
+    std::vector<double> c, b, t;
     int failures = 0;
     for (int r = 0; r < runs; ++r) {
         const double x = timeToShown(programs[0]);
         const double y = timeToShown(programs[1]);
-        if (x < 0 || y < 0) {
+        const double z = withText ? timeToShown(programs[2]) : 0;
+        if (x < 0 || y < 0 || z < 0) {
             ++failures;
             continue;
         }
         c.push_back(x);
         b.push_back(y);
+        t.push_back(z);
     }
     if (c.empty())
         return 1;
@@ -109,5 +113,10 @@ int main(int argc, char **argv)
     std::printf("startup console_median_ms=%.1f spread=%.1f..%.1f\n", mc, mm(c).first, mm(c).second);
     std::printf("startup baseline_median_ms=%.1f spread=%.1f..%.1f\n", mb, mm(b).first, mm(b).second);
     std::printf("startup ratio_median=%.2f\n", mb > 0 ? mc / mb : 0);
+    if (withText) {
+        const double mt = bench::quantile(t, 0.5);
+        std::printf("startup text_median_ms=%.1f spread=%.1f..%.1f\n", mt, mm(t).first, mm(t).second);
+        std::printf("startup ratio_text_median=%.2f\n", mt > 0 ? mc / mt : 0);
+    }
     return failures ? 1 : 0;
 }
