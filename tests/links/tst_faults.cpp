@@ -32,6 +32,14 @@ namespace {
 
 constexpr int kFrameBytes = 7;
 
+// AddressSanitizer keeps freed memory in quarantine, so resident memory grows
+// under it whatever the console does; leaks are its own report there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMemoryBoundsApply = false;
+#else
+constexpr bool kMemoryBoundsApply = true;
+#endif
+
 qint64 residentKb()
 {
     QFile f(QStringLiteral("/proc/self/status"));
@@ -236,7 +244,7 @@ void TestFaults::floodIsDrainedAndBounded()
     QCOMPARE(flooder.sent(), bytes);
     QTRY_VERIFY_WITH_TIMEOUT(console.ticks.size() >= 2, 5000);
 
-    QVERIFY2(residentKb() - before < 5 * 1024,
+    QVERIFY2(!kMemoryBoundsApply || residentKb() - before < 5 * 1024,
              qPrintable(QStringLiteral("grew by %1 kB").arg(residentKb() - before)));
     QVERIFY2(console.worstTickError() < kTickSlackMs,
              qPrintable(QStringLiteral("a tick %1 ms off").arg(console.worstTickError())));
@@ -320,7 +328,7 @@ void TestFaults::comingAndGoingDisplays()
     QVERIFY(console.rooms.list.isMarked(0) && console.rooms.list.isMarked(1));
     // A few connections may be in flight at either moment; a leak grows with every one.
     QVERIFY2(fdsLate - fdsEarly <= 6, qPrintable(QStringLiteral("%1 -> %2 descriptors").arg(fdsEarly).arg(fdsLate)));
-    QVERIFY2(rssLate - rssEarly < 4 * 1024, qPrintable(QStringLiteral("grew by %1 kB").arg(rssLate - rssEarly)));
+    QVERIFY2(!kMemoryBoundsApply || rssLate - rssEarly < 4 * 1024, qPrintable(QStringLiteral("grew by %1 kB").arg(rssLate - rssEarly)));
     QVERIFY(console.rooms.inpLog.toPlainText().size() <= 3000);
 }
 
