@@ -11,6 +11,7 @@
 
 #include "peers.h"
 
+#include "aids/eventlog.h"
 #include "app/mainwindow.h"
 #include "links/addresslist.h"
 #include "links/qtsockets.h"
@@ -23,12 +24,16 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QThread>
 #include <QTimer>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 namespace {
 
@@ -135,6 +140,21 @@ int main(int argc, char **argv)
     std::printf("console running\n");
     std::fflush(stdout);
 
+    // Every line the event log gains, kept here because the log itself holds
+    // only its latest few dozen: a lost mark is traced to its cause (a close
+    // by the display, or the socket's error text) from the lines around it.
+    std::vector<QString> logLines;
+    QObject::connect(window.INP_LOG, &QPlainTextEdit::textChanged, &app, [&] {
+        for (QTextBlock b = window.INP_LOG->document()->lastBlock(); b.isValid(); b = b.previous()) {
+            if (!b.text().isEmpty()) {
+                if (logLines.empty() || logLines.back() != b.text())
+                    logLines.push_back(b.text());
+                break;
+            }
+        }
+    });
+    std::size_t logAtDrop = 0;
+
     // Every second: the fewest displays marked, and when one first went.
     int fewest = entries;
     qint64 firstDropMs = -1;
@@ -143,8 +163,10 @@ int main(int argc, char **argv)
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, &app, [&] {
         const int m = marked();
-        if (m < entries && firstDropMs < 0)
+        if (m < entries && firstDropMs < 0) {
             firstDropMs = running.elapsed();
+            logAtDrop = logLines.size();
+        }
         fewest = std::min(fewest, m);
     });
     watch.start(1000);
@@ -163,6 +185,17 @@ int main(int argc, char **argv)
                 baseTicks.size(), b.median, b.p99, b.maxAbs, b.slopeMsPerMin);
     std::printf("console still_marked=%d fewest_marked=%d first_drop_ms=%lld of %d\n", marked(), fewest,
                 static_cast<long long>(firstDropMs), entries);
+    // From a few lines before the first drop, and how often each message came.
+    if (firstDropMs >= 0) {
+        const std::size_t from = logAtDrop > 200 ? logAtDrop - 200 : 0;
+        for (std::size_t i = from; i < logLines.size() && i < from + 400; ++i)
+            std::printf("log %s\n", qPrintable(logLines[i]));
+        std::map<QString, int> tally;
+        for (const QString &line : logLines)
+            ++tally[line.mid(line.indexOf(QLatin1Char('=')) + 1).trimmed()];
+        for (const auto &[message, count] : tally)
+            std::printf("log_tally %d %s\n", count, qPrintable(message));
+    }
     if (ticksFile) {
         if (FILE *f = std::fopen(ticksFile, "w")) {
             for (std::size_t k = 0; k < ticks.size(); ++k)
