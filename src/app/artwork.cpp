@@ -71,7 +71,8 @@ void drawHousing(QPainter &p)
 void drawTopStrip(QPainter &p)
 {
     // Silk-screened legend, left of the model plate.
-    QFont legend(QStringLiteral("DejaVu Sans"));
+    QFont legend;
+    legend.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
     legend.setPixelSize(7);
     legend.setBold(true);
     legend.setLetterSpacing(QFont::AbsoluteSpacing, 1.0);
@@ -107,7 +108,8 @@ void drawTopStrip(QPainter &p)
         p.setBrush(QColor(150, 154, 160));
         p.drawEllipse(QPointF(x, plate.center().y()), 1.1, 1.1);
     }
-    QFont model(QStringLiteral("DejaVu Sans"));
+    QFont model;
+    model.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
     model.setPixelSize(9);
     model.setBold(true);
     p.setFont(model);

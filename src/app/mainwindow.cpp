@@ -39,8 +39,9 @@ const QColor kActiveBorder(180, 180, 180);
 QFont sansFont(qreal points, bool bold = false)
 {
     QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("DejaVu Sans")});
+    // The nearest installed faces come first: a family missing here costs a
+    // fallback search at start-up.
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
     font.setPointSizeF(points);
     font.setBold(bold);
     return font;
@@ -49,8 +50,7 @@ QFont sansFont(qreal points, bool bold = false)
 QFont monoFont(qreal points, bool bold = false)
 {
     QFont font;
-    font.setFamilies({QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"),
-                      QStringLiteral("DejaVu Sans Mono")});
+    font.setFamilies({QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono")});
     font.setStyleHint(QFont::TypeWriter);
     font.setPointSizeF(points);
     font.setBold(bold);
