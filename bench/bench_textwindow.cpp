@@ -5,31 +5,16 @@
 // the font database and rasterising glyphs; the smallest window draws none.
 // Reports like the console does under RV38T_REPORT_SHOWN when first painted.
 
+#include "app/shownreporter.h"
+
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QEvent>
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QWidget>
 
-#include <cstdio>
 
 namespace {
-class ShownReporter : public QObject
-{
-public:
-    QElapsedTimer since;
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            std::printf("shown %lld ms\n", static_cast<long long>(since.elapsed()));
-            std::fflush(stdout);
-            watched->removeEventFilter(this);
-        }
-        return false;
-    }
-};
 
 QFont font(const char *family, qreal points, bool bold)
 {
@@ -44,7 +29,6 @@ QFont font(const char *family, qreal points, bool bold)
 int main(int argc, char **argv)
 {
     ShownReporter reporter;
-    reporter.since.start();
     QApplication app(argc, argv);
     QWidget window;
     window.resize(239, 163);
