@@ -1,6 +1,6 @@
 #include "aids/eventlog.h"
 
-#include "app/controls.h"
+#include "app/logarea.h"
 
 #include <QLocale>
 #include <QTextCursor>

@@ -1,6 +1,6 @@
 #include "aids/title.h"
 
-#include "app/controls.h"
+#include "app/titlefield.h"
 #include "links/cfgfile.h"
 
 Title::Title(TitleField *inpTitle, QObject *parent) : QObject(parent), m_field(inpTitle)

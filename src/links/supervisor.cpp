@@ -1,7 +1,7 @@
 #include "links/supervisor.h"
 
 #include "aids/eventlog.h"
-#include "app/controls.h"
+#include "app/shapewidget.h"
 #include "countdown/timeframesender.h"
 #include "links/addresslist.h"
 #include "links/frames.h"

@@ -1,0 +1,7 @@
+#include "app/delayfield.h"
+
+void DelayField::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QLineEdit::mouseDoubleClickEvent(event);
+    emit doubleClicked();
+}

@@ -1,0 +1,7 @@
+#include "app/logarea.h"
+
+void LogArea::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QPlainTextEdit::mouseDoubleClickEvent(event);
+    emit doubleClicked();
+}

@@ -1,0 +1,15 @@
+#include "app/titlefield.h"
+
+#include <QFocusEvent>
+
+void TitleField::focusOutEvent(QFocusEvent *event)
+{
+    QLineEdit::focusOutEvent(event);
+    switch (event->reason()) {
+    case Qt::ActiveWindowFocusReason:
+    case Qt::PopupFocusReason:
+        break;
+    default:
+        emit focusLost();
+    }
+}
