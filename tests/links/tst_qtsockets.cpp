@@ -11,6 +11,9 @@
 
 #include <memory>
 
+#include <netdb.h>
+#include <netinet/in.h>
+
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -80,6 +83,22 @@ private slots:
     void arrayLimitsAndTemplate();
 };
 
+static bool resolvesToLoopback(const char *name)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo *found = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &found) != 0)
+        return false;
+    bool loopback = false;
+    for (addrinfo *a = found; a; a = a->ai_next) {
+        const auto *in = reinterpret_cast<const sockaddr_in *>(a->ai_addr);
+        loopback = loopback || ntohl(in->sin_addr.s_addr) == INADDR_LOOPBACK;
+    }
+    freeaddrinfo(found);
+    return loopback;
+}
+
 void TestQtSockets::connectEvent_data()
 {
     QTest::addColumn<QString>("host");
@@ -93,6 +112,10 @@ void TestQtSockets::connectEvent()
 {
     QFETCH(QString, host);
     QFETCH(int, stateRightAfter);
+    // Asked of the system directly: Qt's own look-up would cache the answer and
+    // let the connect skip the resolving state.
+    if (host == QLatin1String("localhost") && !resolvesToLoopback("localhost"))
+        QSKIP("this machine does not resolve localhost to 127.0.0.1 (no hosts file entry)");
     LoopbackDisplay display;
     QtSocketFactory factory;
     auto endpoint = factory.createTcp();
