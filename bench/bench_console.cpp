@@ -14,13 +14,13 @@
 #include "aids/eventlog.h"
 #include "app/mainwindow.h"
 #include "links/addresslist.h"
-#include "links/qtsockets.h"
+#include "core/qtsockets.h"
 #include "links/supervisor.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 
-#include "app/controls.h"
+#include "controls/controls.h"
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>

@@ -12,13 +12,13 @@
 
 #include "app/mainwindow.h"
 #include "links/addresslist.h"
-#include "links/qtsockets.h"
+#include "core/qtsockets.h"
 #include "links/supervisor.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 
-#include "app/controls.h"
+#include "controls/controls.h"
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>

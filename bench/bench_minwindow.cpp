@@ -1,7 +1,7 @@
 // Baseline for start-up: the smallest Qt Widgets window, reporting like the
-// console does under RV38T_REPORT_SHOWN when it is first painted.
+// console does in its start-up benchmark build when it is first painted.
 
-#include "app/shownreporter.h"
+#include "shownreporter.h"
 
 #include <QApplication>
 #include <QWidget>

@@ -3,9 +3,9 @@
 // Sans 8.25 pt for the label, Liberation Mono 24 pt bold for the line edit, as
 // in the countdown fields). Every window that draws text pays for setting up
 // the font database and rasterising glyphs; the smallest window draws none.
-// Reports like the console does under RV38T_REPORT_SHOWN when first painted.
+// Reports like the console does in its start-up benchmark build when first painted.
 
-#include "app/shownreporter.h"
+#include "shownreporter.h"
 
 #include <QApplication>
 #include <QFont>

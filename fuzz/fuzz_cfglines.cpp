@@ -1,7 +1,7 @@
 // The address file reader on arbitrary bytes: the line rule, the line and
 // length limits, and the file path of the reader.
 
-#include "links/cfgfile.h"
+#include "core/cfgfile.h"
 
 #include <QByteArray>
 #include <QFile>

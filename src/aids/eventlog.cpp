@@ -1,6 +1,6 @@
 #include "aids/eventlog.h"
 
-#include "app/logarea.h"
+#include "controls/logarea.h"
 
 #include <QLocale>
 #include <QTextCursor>

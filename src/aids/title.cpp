@@ -1,7 +1,7 @@
 #include "aids/title.h"
 
-#include "app/titlefield.h"
-#include "links/cfgfile.h"
+#include "controls/titlefield.h"
+#include "core/cfgfile.h"
 
 Title::Title(TitleField *inpTitle, QObject *parent) : QObject(parent), m_field(inpTitle)
 {

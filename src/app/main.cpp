@@ -1,22 +1,45 @@
 #include "app/mainwindow.h"
-#include "app/shownreporter.h"
-#include "links/qtsockets.h"
+#include "app/options.h"
+#include "core/qtsockets.h"
 
 #include <QApplication>
 #include <QStyleFactory>
 
+#include <cstdio>
+
+#ifdef RV38T_REPORT_SHOWN
+#include "shownreporter.h"
+#endif
+
 int main(int argc, char *argv[])
 {
-    ShownReporter shown; // RV38T_REPORT_SHOWN=1: the start-up benchmark's one line
+#ifdef RV38T_REPORT_SHOWN
+    ShownReporter shown; // the start-up benchmark's build only: "shown N ms" at first paint
+#endif
     QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("rv38t-timer"));
+    QApplication::setApplicationVersion(QStringLiteral("1.0A"));
+
+    // Options are settled before any window exists: one that cannot be honoured
+    // stops the program here.
+    const ParsedOptions parsed = parseOptions(QApplication::arguments());
+    if (parsed.outcome != ParsedOptions::Outcome::Run) {
+        const bool ok = parsed.outcome == ParsedOptions::Outcome::ExitOk;
+        std::fputs(qPrintable(parsed.message), ok ? stdout : stderr);
+        if (!parsed.message.endsWith(QLatin1Char('\n')))
+            std::fputc('\n', ok ? stdout : stderr);
+        return ok ? 0 : 2;
+    }
+
     // One look on every desktop: the layout is fixed to the pixel.
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     QtSocketFactory sockets;
     MainWindow window(sockets);
     window.Form_Load();
-    if (qEnvironmentVariableIsSet("RV38T_REPORT_SHOWN"))
-        window.installEventFilter(&shown);
+#ifdef RV38T_REPORT_SHOWN
+    window.installEventFilter(&shown);
+#endif
     window.show();
     return app.exec();
 }

@@ -1,15 +1,12 @@
 #include "app/mainwindow.h"
 
-#include "aids/eventlog.h"
 #include "aids/title.h"
-#include "app/artwork.h"
-#include "app/controls.h"
+#include "controls/artwork.h"
+#include "controls/controls.h"
+#include "core/socketarray.h"
+#include "core/socketlayer.h"
 #include "countdown/countdown.h"
-#include "countdown/timeframesender.h"
 #include "links/addresslist.h"
-#include "links/frames.h"
-#include "links/socketarray.h"
-#include "links/supervisor.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -118,15 +115,7 @@ MainWindow::MainWindow(SocketFactory &sockets, QWidget *parent) : QWidget(parent
     TCPIP_TCP->setObjectName(QStringLiteral("TCPIP_TCP"));
     TCPIP_UDP = sockets.createUdp();
 
-    const std::array<QLineEdit *, 3> fields{INP_DELAY[0], INP_DELAY[1], INP_DELAY[2]};
-    m_log = new EventLog(INP_LOG, this);
-    m_title = new Title(INP_TITLE, this);
-    m_list = new AddressList(LST_IP, INP_IP, B_IP_ADD, B_IP_DEL, *TCPIP_TCP, this);
-    m_sender = new TimeFrameSender(fields, *m_list, *TCPIP_TCP, this);
-    m_countdown = new Countdown(INP_DELAY, SW_GO, B_RESET, TIM_REBOUR, VERT, ROUGE,
-                                [this](int index) { m_sender->INP_DELAY_Change(index); }, this);
-    m_supervisor = new Supervisor(*m_list, *TCPIP_TCP, *TCPIP_UDP, TCP_OK, SW_CFG, *m_log,
-                                  *m_sender, TIM_IP_CON, this);
+    m_rooms = wireRooms(*this);
 
     connect(SW_CFG, &QCheckBox::toggled, this, &MainWindow::SW_CFG_Click);
     connect(SW_SHOW_LOG, &QCheckBox::toggled, this, &MainWindow::SW_SHOW_LOG_Click);
@@ -266,13 +255,13 @@ void MainWindow::setTabOrder()
 
 void MainWindow::Form_Load()
 {
-    m_countdown->SW_GO_Click();
+    m_rooms.countdown->SW_GO_Click();
     SW_CFG_Click();
-    m_title->TITLE_LOAD();
+    m_rooms.title->TITLE_LOAD();
     SW_SHOW_LOG_Click();
-    m_list->IP_LIST_LOAD();
+    m_rooms.list->IP_LIST_LOAD();
     // No known display: open the configuration panel, ready for a first address.
-    if (m_list->count() == 0)
+    if (m_rooms.list->count() == 0)
         SW_CFG->setChecked(true);
 }
 
@@ -294,6 +283,6 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     // A title typed and not yet left would be lost: save it as leaving it would.
     if (focusWidget() == INP_TITLE)
-        m_title->INP_TITLE_LostFocus();
+        m_rooms.title->INP_TITLE_LostFocus();
     QWidget::closeEvent(event);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/rooms.h"
+
 #include <QWidget>
 
 #include <array>
@@ -74,12 +76,13 @@ public:
     std::unique_ptr<UdpEndpoint> TCPIP_UDP;
 
     // The rooms.
-    Countdown *countdown() const { return m_countdown; }
-    TimeFrameSender *frameSender() const { return m_sender; }
-    AddressList *addressList() const { return m_list; }
-    Supervisor *supervisor() const { return m_supervisor; }
-    EventLog *eventLog() const { return m_log; }
-    Title *title() const { return m_title; }
+    const Rooms &rooms() const { return m_rooms; }
+    Countdown *countdown() const { return m_rooms.countdown; }
+    TimeFrameSender *frameSender() const { return m_rooms.sender; }
+    AddressList *addressList() const { return m_rooms.list; }
+    Supervisor *supervisor() const { return m_rooms.supervisor; }
+    EventLog *eventLog() const { return m_rooms.log; }
+    Title *title() const { return m_rooms.title; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -88,10 +91,5 @@ private:
     void buildControls();
     void setTabOrder();
 
-    Countdown *m_countdown = nullptr;
-    TimeFrameSender *m_sender = nullptr;
-    AddressList *m_list = nullptr;
-    Supervisor *m_supervisor = nullptr;
-    EventLog *m_log = nullptr;
-    Title *m_title = nullptr;
+    Rooms m_rooms;
 };

@@ -1,6 +1,6 @@
 #include "countdown/countdown.h"
 
-#include "app/controls.h"
+#include "controls/controls.h"
 #include "countdown/timemath.h"
 
 #include <QCheckBox>

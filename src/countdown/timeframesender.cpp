@@ -1,15 +1,14 @@
 #include "countdown/timeframesender.h"
 
 #include "countdown/timemath.h"
-#include "links/addresslist.h"
-#include "links/frames.h"
-#include "links/socketarray.h"
+#include "core/frames.h"
+#include "core/socketarray.h"
 
 #include <QLineEdit>
 
-TimeFrameSender::TimeFrameSender(const std::array<QLineEdit *, 3> &fields, AddressList &list,
-                                 TcpSocketArray &sockets, QObject *parent)
-    : QObject(parent), m_fields(fields), m_list(list), m_sockets(sockets)
+TimeFrameSender::TimeFrameSender(const std::array<QLineEdit *, 3> &fields, TcpSocketArray &sockets,
+                                 IsMarked isMarked, QObject *parent)
+    : QObject(parent), m_fields(fields), m_sockets(sockets), m_isMarked(std::move(isMarked))
 {
     for (int i = 0; i < 3; ++i)
         connect(m_fields[i], &QLineEdit::textChanged, this, [this, i] { INP_DELAY_Change(i); });
@@ -20,10 +19,10 @@ void TimeFrameSender::INP_DELAY_Change(int)
     // The frame always carries all three fields, whichever one changed.
     const QByteArray frame = frames::timeFrame(
         timemath::timeText(m_fields[0]->text(), m_fields[1]->text(), m_fields[2]->text()));
-    const int n = m_list.count();
+    const int n = m_sockets.count();
     for (int i = 0; i < n; ++i) {
         // The mark alone decides; a send that fails is dropped and the loop goes on.
-        if (m_list.isMarked(i))
+        if (m_isMarked(i))
             m_sockets.sendData(i, frame);
     }
 }

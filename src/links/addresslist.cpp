@@ -1,7 +1,7 @@
 #include "links/addresslist.h"
 
-#include "links/cfgfile.h"
-#include "links/socketarray.h"
+#include "core/cfgfile.h"
+#include "core/socketarray.h"
 
 #include <QEvent>
 #include <QFileInfo>

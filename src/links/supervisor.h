@@ -1,15 +1,14 @@
 #pragma once
 
+#include <QColor>
 #include <QObject>
 #include <QString>
 
-class QCheckBox;
+#include <functional>
+
 class QTimer;
 class AddressList;
-class EventLog;
-class ShapeWidget;
 class TcpSocketArray;
-class TimeFrameSender;
 class UdpEndpoint;
 
 // Keeps one connection per display entry, paints the lamp, logs socket events,
@@ -19,11 +18,21 @@ class Supervisor : public QObject
     Q_OBJECT
 public:
     static constexpr int kErrorThreshold = 3;
+    static inline const QColor kLampGreen{0, 255, 0};
+    static inline const QColor kLampRed{255, 0, 0};
+
+    // What the supervisor asks of the rest of the window, and nothing more.
+    struct Hooks
+    {
+        std::function<void(const QString &message)> log;     // one event-log line
+        std::function<void()> sendCurrentTime;                // the fields' change handling
+        std::function<void(const QColor &colour)> paintLamp;  // TCP_OK's fill
+        std::function<void()> openPanel;                      // SW_CFG on, by a program write
+    };
 
     // Wires the timer's ticks and the socket array's events to the handlers.
-    Supervisor(AddressList &list, TcpSocketArray &tcp, UdpEndpoint &udp, ShapeWidget *tcpOk,
-               QCheckBox *swCfg, EventLog &log, TimeFrameSender &sender, QTimer *timIpCon,
-               QObject *parent = nullptr);
+    Supervisor(AddressList &list, TcpSocketArray &tcp, UdpEndpoint &udp, Hooks hooks,
+               QTimer *timIpCon, QObject *parent = nullptr);
 
     // The displays' TCP port (1024); tests inject their own.
     void setDisplayPort(quint16 port) { m_port = port; }
@@ -38,9 +47,6 @@ private:
     AddressList &m_list;
     TcpSocketArray &m_tcp;
     UdpEndpoint &m_udp;
-    ShapeWidget *m_lamp;
-    QCheckBox *m_swCfg;
-    EventLog &m_log;
-    TimeFrameSender &m_sender;
+    Hooks m_hooks;
     quint16 m_port;
 };

@@ -1,6 +1,6 @@
 #include "simulator/displaysimulator.h"
 
-#include "links/ansi.h"
+#include "core/ansi.h"
 #include "simulator/framereader.h"
 
 #include <QNetworkDatagram>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "links/frames.h"
+#include "core/frames.h"
 
 #include <QByteArray>
 #include <QHostAddress>

@@ -1,7 +1,7 @@
 #include "simulator/framereader.h"
 
-#include "links/ansi.h"
-#include "links/frames.h"
+#include "core/ansi.h"
+#include "core/frames.h"
 
 QStringList FrameReader::feed(const QByteArray &bytes)
 {

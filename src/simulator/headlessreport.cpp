@@ -1,6 +1,6 @@
 #include "simulator/headlessreport.h"
 
-#include "links/ansi.h"
+#include "core/ansi.h"
 #include "simulator/displaysimulator.h"
 
 #include <QFileDevice>

@@ -1,5 +1,5 @@
 #include "aids/eventlog.h"
-#include "app/controls.h"
+#include "controls/controls.h"
 
 #include <QLocale>
 #include <QtTest>

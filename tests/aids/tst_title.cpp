@@ -1,5 +1,5 @@
 #include "aids/title.h"
-#include "app/controls.h"
+#include "controls/controls.h"
 #include "support/testfiles.h"
 
 #include <QVBoxLayout>

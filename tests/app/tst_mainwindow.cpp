@@ -1,6 +1,6 @@
-#include "app/controls.h"
+#include "controls/controls.h"
 #include "app/mainwindow.h"
-#include "links/socketarray.h"
+#include "core/socketarray.h"
 #include "support/fakesockets.h"
 
 #include <QAbstractButton>

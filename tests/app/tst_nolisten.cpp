@@ -1,7 +1,7 @@
-#include "app/controls.h"
+#include "controls/controls.h"
 #include "app/mainwindow.h"
 #include "links/addresslist.h"
-#include "links/qtsockets.h"
+#include "core/qtsockets.h"
 #include "links/supervisor.h"
 
 #include <QDir>

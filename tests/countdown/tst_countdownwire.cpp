@@ -1,4 +1,4 @@
-#include "links/qtsockets.h"
+#include "core/qtsockets.h"
 #include "support/countdownfixture.h"
 #include "support/loopback.h"
 

@@ -1,5 +1,5 @@
 #include "links/addresslist.h"
-#include "links/socketarray.h"
+#include "core/socketarray.h"
 #include "support/testfiles.h"
 #include "support/fakesockets.h"
 

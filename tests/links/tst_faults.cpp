@@ -7,7 +7,7 @@
 #include "countdown/timemath.h"
 #include "support/roomsfixture.h"
 
-#include "links/qtsockets.h"
+#include "core/qtsockets.h"
 
 #include <QDir>
 #include <QElapsedTimer>

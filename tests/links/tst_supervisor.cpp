@@ -1,4 +1,4 @@
-#include "links/frames.h"
+#include "core/frames.h"
 #include "support/fakesockets.h"
 #include "support/roomsfixture.h"
 

@@ -1,5 +1,5 @@
-#include "links/frames.h"
-#include "links/qtsockets.h"
+#include "core/frames.h"
+#include "core/qtsockets.h"
 #include "simulator/displaysimulator.h"
 #include "simulator/headlessreport.h"
 #include "support/countdownfixture.h"

@@ -5,11 +5,11 @@
 // room sending through a time-frame sender to an address list, over whatever
 // socket layer the test hands in.
 
-#include "app/controls.h"
+#include "controls/controls.h"
 #include "countdown/countdown.h"
 #include "countdown/timeframesender.h"
 #include "links/addresslist.h"
-#include "links/socketarray.h"
+#include "core/socketarray.h"
 #include "support/testfiles.h"
 
 #include <QCheckBox>

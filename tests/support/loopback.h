@@ -2,7 +2,7 @@
 
 // Displays mimicked on loopback: listeners on 127.0.0.x with ephemeral ports.
 
-#include "links/socketlayer.h"
+#include "core/socketlayer.h"
 
 #include <QHostAddress>
 #include <QSignalSpy>

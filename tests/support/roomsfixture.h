@@ -5,11 +5,11 @@
 // built hidden; the address file lives in a temporary directory made current.
 
 #include "aids/eventlog.h"
-#include "app/controls.h"
+#include "controls/controls.h"
 #include "countdown/timeframesender.h"
 #include "links/addresslist.h"
-#include "links/socketarray.h"
-#include "links/socketlayer.h"
+#include "core/socketarray.h"
+#include "core/socketlayer.h"
 #include "links/supervisor.h"
 
 #include <QCheckBox>

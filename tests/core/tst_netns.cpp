@@ -1,6 +1,6 @@
-#include "links/frames.h"
-#include "links/qtendpoints.h"
-#include "links/qtsockets.h"
+#include "core/frames.h"
+#include "core/qtendpoints.h"
+#include "core/qtsockets.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "app/titlefield.h"
+#include "controls/titlefield.h"
 
 #include <QFocusEvent>
 

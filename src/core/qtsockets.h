@@ -1,7 +1,7 @@
 #pragma once
 
-#include "links/frames.h"
-#include "links/socketlayer.h"
+#include "core/frames.h"
+#include "core/socketlayer.h"
 
 #include <QString>
 

@@ -1,5 +1,5 @@
-#include "links/ansi.h"
-#include "links/frames.h"
+#include "core/ansi.h"
+#include "core/frames.h"
 
 #include <QtTest>
 

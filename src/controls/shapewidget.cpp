@@ -1,4 +1,4 @@
-#include "app/shapewidget.h"
+#include "controls/shapewidget.h"
 
 #include <QPainter>
 

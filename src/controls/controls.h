@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/delayfield.h"
-#include "app/logarea.h"
-#include "app/shapewidget.h"
-#include "app/titlefield.h"
+#include "controls/delayfield.h"
+#include "controls/logarea.h"
+#include "controls/shapewidget.h"
+#include "controls/titlefield.h"
 
 class QTimer;
 

@@ -1,4 +1,4 @@
-#include "app/logarea.h"
+#include "controls/logarea.h"
 
 void LogArea::mouseDoubleClickEvent(QMouseEvent *event)
 {

@@ -1,4 +1,4 @@
-#include "links/ansi.h"
+#include "core/ansi.h"
 
 #include <array>
 

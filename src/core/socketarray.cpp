@@ -1,4 +1,4 @@
-#include "links/socketarray.h"
+#include "core/socketarray.h"
 
 namespace {
 const QString kTemplateTag = QStringLiteral("0");

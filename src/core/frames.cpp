@@ -1,6 +1,6 @@
-#include "links/frames.h"
+#include "core/frames.h"
 
-#include "links/ansi.h"
+#include "core/ansi.h"
 
 namespace frames {
 

@@ -1,6 +1,6 @@
-#include "links/qtendpoints.h"
-#include "links/qtsockets.h"
-#include "links/socketarray.h"
+#include "core/qtendpoints.h"
+#include "core/qtsockets.h"
+#include "core/socketarray.h"
 #include "support/loopback.h"
 
 #include <QFile>

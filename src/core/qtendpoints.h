@@ -1,6 +1,6 @@
 #pragma once
 
-#include "links/socketlayer.h"
+#include "core/socketlayer.h"
 
 #include <QAbstractSocket>
 #include <QString>

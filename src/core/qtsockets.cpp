@@ -1,6 +1,6 @@
-#include "links/qtsockets.h"
+#include "core/qtsockets.h"
 
-#include "links/qtendpoints.h"
+#include "core/qtendpoints.h"
 
 #include <QHostAddress>
 #include <QMetaObject>

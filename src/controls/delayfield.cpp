@@ -1,4 +1,4 @@
-#include "app/delayfield.h"
+#include "controls/delayfield.h"
 
 void DelayField::mouseDoubleClickEvent(QMouseEvent *event)
 {

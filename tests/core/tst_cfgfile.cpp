@@ -1,4 +1,4 @@
-#include "links/cfgfile.h"
+#include "core/cfgfile.h"
 #include "support/testfiles.h"
 
 #include <unistd.h>

@@ -1,6 +1,6 @@
-#include "links/cfgfile.h"
+#include "core/cfgfile.h"
 
-#include "links/ansi.h"
+#include "core/ansi.h"
 
 #include <QFile>
 #include <QFileInfo>

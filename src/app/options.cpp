@@ -1,0 +1,69 @@
+#include "app/options.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+ParsedOptions parseOptions(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Operator console for RV-38T countdown displays.\n"
+                       "Reads and writes LST_IP.CFG and TITLE.CFG in the current directory."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption remote(QStringLiteral("remote"),
+                                    QStringLiteral("Serve HTTP and WebSocket remote control on [ADDR:]PORT (default address 127.0.0.1)."),
+                                    QStringLiteral("[ADDR:]PORT"));
+    const QCommandLineOption token(QStringLiteral("remote-token"),
+                                   QStringLiteral("Bearer token every control request must carry; required off loopback."),
+                                   QStringLiteral("TOKEN"));
+    const QCommandLineOption osc(QStringLiteral("osc"),
+                                 QStringLiteral("Accept OSC commands over UDP on [ADDR:]PORT (default address 127.0.0.1)."),
+                                 QStringLiteral("[ADDR:]PORT"));
+    const QCommandLineOption oscAllow(QStringLiteral("osc-allow"),
+                                      QStringLiteral("Also accept OSC senders from CIDR (repeatable); loopback only otherwise."),
+                                      QStringLiteral("CIDR"));
+    const QCommandLineOption dir(QStringLiteral("dir"),
+                                 QStringLiteral("Keep LST_IP.CFG and TITLE.CFG in DIR instead of the current directory."),
+                                 QStringLiteral("DIR"));
+    const QCommandLineOption dataDir(QStringLiteral("data-dir"),
+                                     QStringLiteral("Keep the files in the user's own data directory (as the menu entry starts it)."));
+    parser.addOptions({remote, token, osc, oscAllow, dir, dataDir});
+
+    ParsedOptions out;
+    if (!parser.parse(arguments)) {
+        out.outcome = ParsedOptions::Outcome::ExitError;
+        out.message = parser.errorText() + QStringLiteral("\nTry '--help'.");
+        return out;
+    }
+    if (parser.isSet(help)) {
+        out.outcome = ParsedOptions::Outcome::ExitOk;
+        out.message = parser.helpText();
+        return out;
+    }
+    if (parser.isSet(version)) {
+        out.outcome = ParsedOptions::Outcome::ExitOk;
+        out.message = QCoreApplication::applicationName() + QLatin1Char(' ')
+                      + QCoreApplication::applicationVersion() + QLatin1Char('\n');
+        return out;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        out.outcome = ParsedOptions::Outcome::ExitError;
+        out.message = QStringLiteral("Unexpected argument: %1\nTry '--help'.")
+                          .arg(parser.positionalArguments().first());
+        return out;
+    }
+    if (parser.isSet(dir) && parser.isSet(dataDir)) {
+        out.outcome = ParsedOptions::Outcome::ExitError;
+        out.message = QStringLiteral("--dir and --data-dir exclude each other.");
+        return out;
+    }
+    Options &o = out.options;
+    o.remote = parser.value(remote);
+    o.remoteToken = parser.value(token);
+    o.osc = parser.value(osc);
+    o.oscAllow = parser.values(oscAllow);
+    o.dir = parser.value(dir);
+    o.dataDir = parser.isSet(dataDir);
+    return out;
+}

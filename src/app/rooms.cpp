@@ -1,0 +1,42 @@
+#include "app/rooms.h"
+
+#include "aids/eventlog.h"
+#include "aids/title.h"
+#include "app/mainwindow.h"
+#include "controls/controls.h"
+#include "core/socketarray.h"
+#include "countdown/countdown.h"
+#include "countdown/timeframesender.h"
+#include "links/addresslist.h"
+#include "links/supervisor.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+Rooms wireRooms(MainWindow &w)
+{
+    Rooms r;
+    r.log = new EventLog(w.INP_LOG, &w);
+    r.title = new Title(w.INP_TITLE, &w);
+    r.list = new AddressList(w.LST_IP, w.INP_IP, w.B_IP_ADD, w.B_IP_DEL, *w.TCPIP_TCP, &w);
+
+    AddressList *list = r.list;
+    const std::array<QLineEdit *, 3> fields{w.INP_DELAY[0], w.INP_DELAY[1], w.INP_DELAY[2]};
+    r.sender = new TimeFrameSender(fields, *w.TCPIP_TCP,
+                                   [list](int index) { return list->isMarked(index); }, &w);
+
+    TimeFrameSender *sender = r.sender;
+    r.countdown = new Countdown(w.INP_DELAY, w.SW_GO, w.B_RESET, w.TIM_REBOUR, w.VERT, w.ROUGE,
+                                [sender](int index) { sender->INP_DELAY_Change(index); }, &w);
+
+    EventLog *log = r.log;
+    ShapeWidget *lamp = w.TCP_OK;
+    QCheckBox *swCfg = w.SW_CFG;
+    Supervisor::Hooks hooks;
+    hooks.log = [log](const QString &message) { log->LOG_APPEND(message); };
+    hooks.sendCurrentTime = [sender] { sender->INP_DELAY_Change(0); };
+    hooks.paintLamp = [lamp](const QColor &colour) { lamp->setFillColor(colour); };
+    hooks.openPanel = [swCfg] { swCfg->setChecked(true); };
+    r.supervisor = new Supervisor(*list, *w.TCPIP_TCP, *w.TCPIP_UDP, std::move(hooks), w.TIM_IP_CON, &w);
+    return r;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+class AddressList;
+class Countdown;
+class EventLog;
+class MainWindow;
+class Supervisor;
+class TimeFrameSender;
+class Title;
+
+// The rooms of the window, built and wired in one place. Each room holds the
+// controls it works on and reaches the others only through what it is handed
+// here: callbacks, or a signal connected here.
+struct Rooms
+{
+    EventLog *log = nullptr;
+    Title *title = nullptr;
+    AddressList *list = nullptr;
+    TimeFrameSender *sender = nullptr;
+    Countdown *countdown = nullptr;
+    Supervisor *supervisor = nullptr;
+};
+
+// The one composition point: builds every room over the window's controls and
+// sockets, owned by the window, and wires them to each other.
+Rooms wireRooms(MainWindow &window);
