@@ -18,17 +18,21 @@ namespace {
 // the same until the silence ends, so the limits sit between them:
 //
 // - Unacknowledged data ends the connection after 8 s. A 5-s stall while frames
-//   flow is ridden out: retransmissions back off from 200 ms (0.2, 0.6, 1.4,
+//   flow is ridden out: on a local network the first retransmission waits the
+//   kernel's minimum of 200 ms and each next one twice as long (0.2, 0.6, 1.4,
 //   3.0, 6.2 s after the oldest unacknowledged frame), so the one at 6.2 s gets
-//   through and is acknowledged well inside 8 s, and the frames queued meanwhile
-//   follow in order. On a link losing 10 % each way a frame must miss five
-//   retransmissions in a row to reach 8 s (about 2 in 10,000 per loss). A dead
-//   display with frames pending is noticed about 8 s after the first frame it
-//   missed, within 9 s of its death while the countdown ticks every second.
+//   through and is acknowledged inside 8 s, and the frames queued meanwhile
+//   follow in order (a round trip of up to about 50 ms still makes it, at
+//   7.75 s). On a link losing 10 % each way a frame must miss five
+//   retransmissions in a row to reach 8 s (about 2 in 10,000 losses). A dead
+//   display with frames pending is noticed about 8.5 s after the first frame it
+//   missed, within about 9.5 s of its death while the countdown ticks every
+//   second. A longer limit would ride out longer stalls but miss the 10 s in
+//   which an operator expects a dead display to show.
 // - An idle link is probed after 2 s of silence and every second after; with
 //   the limit above the kernel ends it once 8 s passed since the display last
 //   answered. Probing that often keeps the last answer recent, so an idle stall
-//   of 5 s is ridden out too, and an idle death is noticed within about 9 s.
+//   of 5 s is ridden out too, and an idle death is noticed within about 8-9 s.
 //   A probe carries no payload; the display's software never sees it.
 // - Where the unacknowledged-data limit does not exist, the probe count ends an
 //   idle link after 2 + 6 x 1 = 8 s instead.
