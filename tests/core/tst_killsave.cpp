@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstring>
 #include <optional>
 #include <sys/wait.h>
 #include <time.h>
@@ -49,8 +50,13 @@ qint64 wholeSave(const QByteArray &content, QByteArray (*version)(quint64))
     return ok && content.startsWith("save ") && content == version(n) ? qint64(n) : -1;
 }
 
+// The child: this program run again with --save-from N, a fresh process as a
+// restarted console is (forked copies would share one random state and so pick
+// the same temporary names). It says "saving" once, then saves until killed.
 [[noreturn]] void saveForever(quint64 from)
 {
+    const char ready = 's';
+    [[maybe_unused]] const ssize_t said = ::write(STDOUT_FILENO, &ready, 1);
     for (quint64 n = from;; ++n) {
         cfgfile::save(kList, listVersion(n));
         cfgfile::save(kTitle, titleVersion(n));
@@ -94,10 +100,21 @@ void TestKillSave::killedMidSave()
     qint64 list = 0, title = 0;
     int listChanged = 0, changedWithStrays = 0;
     for (int i = 0; i < kills(); ++i) {
+        int ready[2];
+        QVERIFY(::pipe(ready) == 0);
+        const QByteArray from = QByteArray::number(qMax(list, title) + 1);
         const pid_t child = ::fork();
         QVERIFY(child >= 0);
-        if (child == 0)
-            saveForever(quint64(qMax(list, title)) + 1);
+        if (child == 0) {
+            ::dup2(ready[1], STDOUT_FILENO);
+            ::execl("/proc/self/exe", "tst_killsave", "--save-from", from.constData(), static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        ::close(ready[1]);
+        char said = 0;
+        const bool saving = ::read(ready[0], &said, 1) == 1;
+        ::close(ready[0]);
+        QVERIFY(saving);
         // A random moment within the first few saves.
         sleepMicros(int(random.bounded(3000)));
         QVERIFY(::kill(child, SIGKILL) == 0);
@@ -120,8 +137,7 @@ void TestKillSave::killedMidSave()
     QVERIFY(listChanged > 0 && listChanged < kills());
     if (strays().isEmpty())
         return;
-    // With leftovers beside them (their names were picked again by the children,
-    // which share one random state), saves went on, and the next start reads the
+    // With leftovers beside them saves went on, and the next start reads the
     // last whole save and saves over it.
     QVERIFY(changedWithStrays > 0);
     QCOMPARE(cfgfile::joinLines(cfgfile::readLines(kList, 100)), listVersion(quint64(list)));
@@ -137,5 +153,12 @@ QStringList TestKillSave::strays()
         .filter(QRegularExpression(QStringLiteral("^(?!LST_IP\\.CFG$|TITLE\\.CFG$)")));
 }
 
-QTEST_GUILESS_MAIN(TestKillSave)
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && std::strcmp(argv[1], "--save-from") == 0)
+        saveForever(QByteArray(argv[2]).toULongLong());
+    QCoreApplication app(argc, argv);
+    TestKillSave test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_killsave.moc"
