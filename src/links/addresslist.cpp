@@ -11,8 +11,8 @@
 #include <QSignalBlocker>
 
 AddressList::AddressList(QListWidget *lstIp, QLineEdit *inpIp, QPushButton *bAdd, QPushButton *bDel,
-                         TcpSocketArray &sockets, QObject *parent)
-    : QObject(parent), m_list(lstIp), m_input(inpIp), m_sockets(sockets)
+                         TcpSocketArray &sockets, Log log, QObject *parent)
+    : QObject(parent), m_list(lstIp), m_input(inpIp), m_sockets(sockets), m_log(std::move(log))
 {
     connect(bAdd, &QPushButton::clicked, this, &AddressList::B_IP_ADD_Click);
     connect(bDel, &QPushButton::clicked, this, &AddressList::B_IP_DEL_Click);
@@ -93,6 +93,7 @@ bool AddressList::appendEntry(const QString &text)
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(Qt::Unchecked);
     m_list->addItem(item);
+    emit entryAdded(count() - 1);
     return true;
 }
 
@@ -112,13 +113,16 @@ void AddressList::B_IP_DEL_Click()
     m_sockets.destroyHighest();
     {
         const QSignalBlocker blocker(m_list);
-        delete m_list->takeItem(k);
+        QListWidgetItem *item = m_list->takeItem(k);
+        // Compared while the item lives: after the delete it is only an address.
+        if (m_toggledByClick == item)
+            m_toggledByClick = nullptr;
+        delete item;
+        emit entryRemoved(k);
         // The operator chooses the next entry to delete; none is chosen for them.
         m_list->setCurrentRow(-1);
         m_list->clearSelection();
     }
-    if (m_toggledByClick && m_list->row(m_toggledByClick) < 0)
-        m_toggledByClick = nullptr;
     TCP_READDRESS();
     IP_LIST_SAVE();
 }
@@ -140,6 +144,7 @@ void AddressList::IP_LIST_LOAD()
         const QSignalBlocker blocker(m_list);
         m_list->clear();
     }
+    emit entriesCleared();
     m_toggledByClick = nullptr;
     while (m_sockets.count() > 0)
         m_sockets.destroyHighest();
@@ -155,7 +160,14 @@ bool AddressList::IP_LIST_SAVE()
     lines.reserve(count());
     for (int i = 0; i < count(); ++i)
         lines.append(text(i));
-    return cfgfile::save(m_fileName, cfgfile::joinLines(lines));
+    QString why;
+    if (cfgfile::save(m_fileName, cfgfile::joinLines(lines), &why))
+        return true;
+    // The list on screen stays valid and the old file intact, but the operator
+    // must learn that a restart would not bring this list back.
+    if (m_log)
+        m_log(QFileInfo(m_fileName).fileName() + QStringLiteral("= ") + why);
+    return false;
 }
 
 void AddressList::TCP_READDRESS()
@@ -165,4 +177,13 @@ void AddressList::TCP_READDRESS()
         setMarked(i, false);
         m_sockets.close(i);
     }
+}
+
+void AddressList::setEntryToolTip(int index, const QString &text)
+{
+    QListWidgetItem *item = m_list->item(index);
+    if (!item || item->toolTip() == text)
+        return;
+    const QSignalBlocker blocker(m_list);
+    item->setToolTip(text);
 }
