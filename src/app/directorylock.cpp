@@ -22,8 +22,9 @@ DirectoryLock::Outcome DirectoryLock::take(QString *message)
         QString host, application;
         m_lock->getLockInfo(&pid, &host, &application);
         if (message) {
-            *message = QStringLiteral("rv38t-timer: another console (process %1) already works in %2; "
-                                      "only one may use a directory's LST_IP.CFG and TITLE.CFG at a time.")
+            *message = QStringLiteral(
+                           "rv38t-timer: another console (process %1) already works in %2; "
+                           "only one may use a directory's LST_IP.CFG and TITLE.CFG at a time.")
                            .arg(pid)
                            .arg(where);
         }

@@ -43,7 +43,8 @@ UnixSignals::UnixSignals(Handler handler, QObject *parent)
     m_notifier = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &UnixSignals::onReadable);
     for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-        struct sigaction action {};
+        struct sigaction action
+        {};
         action.sa_handler = onSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;

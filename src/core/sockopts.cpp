@@ -87,7 +87,8 @@ qint64 smoothedRttMicros(qintptr descriptor)
 #if defined(Q_OS_LINUX) && defined(TCP_INFO)
     if (descriptor < 0)
         return -1;
-    struct tcp_info info {};
+    struct tcp_info info
+    {};
     socklen_t size = sizeof info;
     if (::getsockopt(int(descriptor), IPPROTO_TCP, TCP_INFO, &info, &size) != 0
         || size < socklen_t(offsetof(struct tcp_info, tcpi_rtt) + sizeof info.tcpi_rtt))

@@ -41,7 +41,8 @@ void TestDirectoryLock::secondHolderIsRefused()
     QString message;
     QCOMPARE(first.take(&message), DirectoryLock::Outcome::Held);
     QCOMPARE(second.take(&message), DirectoryLock::Outcome::Busy);
-    QVERIFY2(message.contains(QString::number(QCoreApplication::applicationPid())), qPrintable(message));
+    QVERIFY2(message.contains(QString::number(QCoreApplication::applicationPid())),
+             qPrintable(message));
     // Its own file: neither configuration file is made or touched.
     QCOMPARE(QDir::current().entryList(QDir::Files | QDir::Hidden), QStringList{kLock});
 }
@@ -82,8 +83,9 @@ void TestDirectoryLock::consoles()
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 1);
         const QString said = QString::fromLocal8Bit(second.readAllStandardError());
-        QVERIFY2(said.contains(QStringLiteral("another console (process %1)").arg(first.processId())),
-                 qPrintable(said));
+        QVERIFY2(
+            said.contains(QStringLiteral("another console (process %1)").arg(first.processId())),
+            qPrintable(said));
         QCOMPARE(lockOwner(), first.processId());
         QCOMPARE(first.state(), QProcess::Running);
         ::kill(pid_t(first.processId()), SIGTERM);

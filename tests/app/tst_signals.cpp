@@ -64,7 +64,8 @@ void TestSignals::signalReachesTheLoop()
     window.INP_TITLE->selectAll();
     QTest::keyClicks(window.INP_TITLE, QStringLiteral("Act II"));
 
-    struct sigaction before {};
+    struct sigaction before
+    {};
     QVERIFY(::sigaction(number, nullptr, &before) == 0);
     QList<int> seen;
     {
@@ -81,7 +82,8 @@ void TestSignals::signalReachesTheLoop()
     // The title still in its field was saved, as the window's close saves it.
     QCOMPARE(readAll(QStringLiteral("TITLE.CFG")), QByteArray("Act II\r\n"));
     // Gone with the object: the signal's earlier disposition is back.
-    struct sigaction now {};
+    struct sigaction now
+    {};
     QVERIFY(::sigaction(number, nullptr, &now) == 0);
     QVERIFY(now.sa_handler == before.sa_handler);
 }
@@ -116,7 +118,8 @@ void TestSignals::consoleClosesInOrder()
     QCOMPARE(console.exitStatus(), QProcess::NormalExit);
     QCOMPARE(console.exitCode(), 0);
     // Its connection ended, its lock went with it, and its files are as they were.
-    QTRY_VERIFY_WITH_TIMEOUT(gone.count() == 1 || peer->state() == QAbstractSocket::UnconnectedState, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        gone.count() == 1 || peer->state() == QAbstractSocket::UnconnectedState, 5000);
     QVERIFY(!QFile::exists(QStringLiteral(".rv38t-timer.lock")));
     QCOMPARE(readAll(QStringLiteral("TITLE.CFG")), QByteArray("Act I\r\n"));
     QCOMPARE(readAll(QStringLiteral("LST_IP.CFG")), QByteArray("127.0.0.1\r\n"));

@@ -40,8 +40,10 @@ QString dropAll()
 QString dropOneInTen()
 {
     return QStringLiteral("table inet %1 {\n"
-                          " chain in { type filter hook input priority 0; ip saddr %2 numgen random mod 10 < 1 drop; }\n"
-                          " chain out { type filter hook output priority 0; ip daddr %2 numgen random mod 10 < 1 drop; }\n"
+                          " chain in { type filter hook input priority 0; ip saddr %2 numgen "
+                          "random mod 10 < 1 drop; }\n"
+                          " chain out { type filter hook output priority 0; ip daddr %2 numgen "
+                          "random mod 10 < 1 drop; }\n"
                           "}\n")
         .arg(kTable, NamespacePair::kConsoleAddress);
 }
@@ -139,7 +141,8 @@ void TestSlowLinks::startConsole(bool running)
         m_server->listen(QHostAddress(NamespacePair::kDisplayAddress), 0);
     }));
     QVERIFY(m_server->isListening());
-    QVERIFY(writeAll(QStringLiteral("LST_IP.CFG"), NamespacePair::kDisplayAddress.toLatin1() + "\r\n"));
+    QVERIFY(
+        writeAll(QStringLiteral("LST_IP.CFG"), NamespacePair::kDisplayAddress.toLatin1() + "\r\n"));
 
     m_factory.emplace(); // the real recovery destination: it ends in the display's namespace
     m_window.emplace(*m_factory);
@@ -170,7 +173,8 @@ void TestSlowLinks::startConsole(bool running)
     // change of a field (a tick that rolls the minutes changes two).
     m_sent = {currentTime().toLatin1()};
     for (DelayField *field : m_window->INP_DELAY)
-        connect(field, &QLineEdit::textChanged, this, [this] { m_sent.append(currentTime().toLatin1()); });
+        connect(field, &QLineEdit::textChanged, this,
+                [this] { m_sent.append(currentTime().toLatin1()); });
     if (running)
         m_window->SW_GO->setChecked(true);
 }
@@ -195,7 +199,8 @@ QStringList TestSlowLinks::troubleLines() const
 
 QString TestSlowLinks::currentTime() const
 {
-    return m_window->INP_DELAY[0]->text() + m_window->INP_DELAY[1]->text() + m_window->INP_DELAY[2]->text();
+    return m_window->INP_DELAY[0]->text() + m_window->INP_DELAY[1]->text()
+           + m_window->INP_DELAY[2]->text();
 }
 
 void TestSlowLinks::stallIsRiddenOut()

@@ -36,7 +36,8 @@ QByteArray listVersion(quint64 n)
 
 QByteArray titleVersion(quint64 n)
 {
-    return cfgfile::joinLines({QStringLiteral("save %1 ").arg(n) + QString(int(n % 300), QLatin1Char('x'))});
+    return cfgfile::joinLines(
+        {QStringLiteral("save %1 ").arg(n) + QString(int(n % 300), QLatin1Char('x'))});
 }
 
 // The save number a file holds; -1 when it is not exactly one whole save.
@@ -107,7 +108,8 @@ void TestKillSave::killedMidSave()
         QVERIFY(child >= 0);
         if (child == 0) {
             ::dup2(ready[1], STDOUT_FILENO);
-            ::execl("/proc/self/exe", "tst_killsave", "--save-from", from.constData(), static_cast<char *>(nullptr));
+            ::execl("/proc/self/exe", "tst_killsave", "--save-from", from.constData(),
+                    static_cast<char *>(nullptr));
             ::_exit(127);
         }
         ::close(ready[1]);
@@ -124,8 +126,14 @@ void TestKillSave::killedMidSave()
 
         const qint64 nowList = wholeSave(readAll(kList), listVersion);
         const qint64 nowTitle = wholeSave(readAll(kTitle), titleVersion);
-        QVERIFY2(nowList >= list, qPrintable(QStringLiteral("kill %1: list holds %2").arg(i).arg(QString::fromLatin1(readAll(kList).left(80)))));
-        QVERIFY2(nowTitle >= title, qPrintable(QStringLiteral("kill %1: title holds %2").arg(i).arg(QString::fromLatin1(readAll(kTitle).left(80)))));
+        QVERIFY2(nowList >= list,
+                 qPrintable(QStringLiteral("kill %1: list holds %2")
+                                .arg(i)
+                                .arg(QString::fromLatin1(readAll(kList).left(80)))));
+        QVERIFY2(nowTitle >= title,
+                 qPrintable(QStringLiteral("kill %1: title holds %2")
+                                .arg(i)
+                                .arg(QString::fromLatin1(readAll(kTitle).left(80)))));
         listChanged += nowList != list;
         changedWithStrays += nowList != list && !strays().isEmpty();
         list = nowList;

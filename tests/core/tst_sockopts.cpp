@@ -39,9 +39,11 @@ void TestSockopts::armedOptionsReadBack_data()
     QTest::addColumn<int>("expected");
     QTest::newRow("keep-alive") << int(SOL_SOCKET) << int(SO_KEEPALIVE) << 1;
     QTest::newRow("keep-idle") << int(IPPROTO_TCP) << int(TCP_KEEPIDLE) << limits.keepIdleSeconds;
-    QTest::newRow("keep-interval") << int(IPPROTO_TCP) << int(TCP_KEEPINTVL) << limits.keepIntervalSeconds;
+    QTest::newRow("keep-interval")
+        << int(IPPROTO_TCP) << int(TCP_KEEPINTVL) << limits.keepIntervalSeconds;
     QTest::newRow("keep-count") << int(IPPROTO_TCP) << int(TCP_KEEPCNT) << limits.keepCount;
-    QTest::newRow("user-timeout") << int(IPPROTO_TCP) << int(TCP_USER_TIMEOUT) << limits.unackedTimeoutMs;
+    QTest::newRow("user-timeout") << int(IPPROTO_TCP) << int(TCP_USER_TIMEOUT)
+                                  << limits.unackedTimeoutMs;
 }
 
 void TestSockopts::armedOptionsReadBack()

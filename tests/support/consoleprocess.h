@@ -11,7 +11,8 @@
 inline QString consoleProgram()
 {
     const QString build = qEnvironmentVariable("RV38T_BUILD_DIR");
-    const QString dir = build.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/..") : build;
+    const QString dir
+        = build.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/..") : build;
     return QFileInfo(dir + QStringLiteral("/src/app/rv38t-timer")).absoluteFilePath();
 }
 

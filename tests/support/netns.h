@@ -38,20 +38,24 @@ public:
             m_why = QStringLiteral("'ip netns add' does not work here");
             return;
         }
-        const bool made = run("ip", {"netns", "add", m_display})
-            && run("ip", {"-n", m_console, "link", "set", "lo", "up"})
-            && run("ip", {"-n", m_display, "link", "set", "lo", "up"})
-            && run("ip", {"-n", m_console, "link", "add", "rvc1", "type", "veth", "peer", "name",
-                          "rvd1", "netns", m_display})
-            && run("ip", {"-n", m_console, "addr", "add", kConsoleAddress + "/24", "dev", "rvc1"})
-            && run("ip", {"-n", m_display, "addr", "add", kDisplayAddress + "/24", "dev", "rvd1"})
-            && run("ip", {"-n", m_console, "link", "set", "rvc1", "up"})
-            && run("ip", {"-n", m_display, "link", "set", "rvd1", "up"})
-            // The recovery broadcast needs a route; this one ends in the display's namespace.
-            && run("ip", {"-n", m_console, "route", "add", "default", "dev", "rvc1"});
-        m_consoleFd = ::open(qPrintable(QStringLiteral("/var/run/netns/") + m_console), O_RDONLY | O_CLOEXEC);
-        m_displayFd = ::open(qPrintable(QStringLiteral("/var/run/netns/") + m_display), O_RDONLY | O_CLOEXEC);
-        if (!made || m_consoleFd < 0 || m_displayFd < 0 || ::setns(m_consoleFd, CLONE_NEWNET) != 0) {
+        const bool made
+            = run("ip", {"netns", "add", m_display})
+              && run("ip", {"-n", m_console, "link", "set", "lo", "up"})
+              && run("ip", {"-n", m_display, "link", "set", "lo", "up"})
+              && run("ip", {"-n", m_console, "link", "add", "rvc1", "type", "veth", "peer", "name",
+                            "rvd1", "netns", m_display})
+              && run("ip", {"-n", m_console, "addr", "add", kConsoleAddress + "/24", "dev", "rvc1"})
+              && run("ip", {"-n", m_display, "addr", "add", kDisplayAddress + "/24", "dev", "rvd1"})
+              && run("ip", {"-n", m_console, "link", "set", "rvc1", "up"})
+              && run("ip", {"-n", m_display, "link", "set", "rvd1", "up"})
+              // The recovery broadcast needs a route; this one ends in the display's namespace.
+              && run("ip", {"-n", m_console, "route", "add", "default", "dev", "rvc1"});
+        m_consoleFd = ::open(qPrintable(QStringLiteral("/var/run/netns/") + m_console),
+                             O_RDONLY | O_CLOEXEC);
+        m_displayFd = ::open(qPrintable(QStringLiteral("/var/run/netns/") + m_display),
+                             O_RDONLY | O_CLOEXEC);
+        if (!made || m_consoleFd < 0 || m_displayFd < 0
+            || ::setns(m_consoleFd, CLONE_NEWNET) != 0) {
             m_why = QStringLiteral("could not build two namespaces joined by a veth pair here");
             return;
         }
@@ -81,8 +85,7 @@ public:
     QString displayNamespace() const { return m_display; }
 
     // Runs `create` inside the display's namespace: sockets made there stay there.
-    template<typename F>
-    bool inDisplayNamespace(F create)
+    template <typename F> bool inDisplayNamespace(F create)
     {
         if (::setns(m_displayFd, CLONE_NEWNET) != 0)
             return false;
@@ -100,8 +103,10 @@ public:
             return QStringLiteral("could not start ip netns exec nft");
         nft.write(ruleset.toUtf8());
         nft.closeWriteChannel();
-        if (!nft.waitForFinished(10000) || nft.exitStatus() != QProcess::NormalExit || nft.exitCode() != 0)
-            return QString::fromLocal8Bit(nft.readAllStandardError()).trimmed() + QStringLiteral(" (nft)");
+        if (!nft.waitForFinished(10000) || nft.exitStatus() != QProcess::NormalExit
+            || nft.exitCode() != 0)
+            return QString::fromLocal8Bit(nft.readAllStandardError()).trimmed()
+                   + QStringLiteral(" (nft)");
         return {};
     }
 
