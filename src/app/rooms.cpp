@@ -9,9 +9,12 @@
 #include "countdown/timeframesender.h"
 #include "links/addresslist.h"
 #include "links/supervisor.h"
+#include "countdown/timemath.h"
+#include "remote/remotehub.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPushButton>
 
 Rooms wireRooms(MainWindow &w)
 {
@@ -39,4 +42,47 @@ Rooms wireRooms(MainWindow &w)
     hooks.openPanel = [swCfg] { swCfg->setChecked(true); };
     r.supervisor = new Supervisor(*list, *w.TCPIP_TCP, *w.TCPIP_UDP, std::move(hooks), w.TIM_IP_CON, &w);
     return r;
+}
+
+void wireRemote(MainWindow &w, RemoteHub &hub)
+{
+    const std::array<DelayField *, 3> fields = w.INP_DELAY;
+    QCheckBox *swGo = w.SW_GO;
+    QPushButton *bReset = w.B_RESET;
+    QLineEdit *title = w.INP_TITLE;
+    ShapeWidget *lamp = w.TCP_OK;
+    Countdown *countdown = w.countdown();
+    EventLog *log = w.eventLog();
+
+    RemoteConsole c;
+    c.setTime = [fields](int h, int m, int s) {
+        // As typed: each field's write sends its own frame.
+        fields[0]->setText(timemath::twoDigits(h));
+        fields[1]->setText(timemath::twoDigits(m));
+        fields[2]->setText(timemath::twoDigits(s));
+    };
+    c.run = [swGo] { swGo->setChecked(true); };
+    c.pause = [swGo] { swGo->setChecked(false); };
+    c.reset = [bReset] { bReset->click(); };
+    c.nudge = [countdown](int seconds) { countdown->nudge(seconds); };
+    c.log = [log](const QString &line) { log->LOG_APPEND(line); };
+    c.state = [fields, swGo, title, lamp] {
+        RemoteState s;
+        s.time = fields[0]->text() + QLatin1Char(':') + fields[1]->text() + QLatin1Char(':')
+                 + fields[2]->text();
+        s.frame = timemath::timeText(fields[0]->text(), fields[1]->text(), fields[2]->text());
+        s.running = swGo->isChecked();
+        s.title = title->text();
+        s.lampGreen = lamp->fillColor() == Supervisor::kLampGreen;
+        // Per-display health records join here once the links room offers them.
+        return s;
+    };
+    hub.setConsole(std::move(c));
+
+    RemoteHub *h = &hub;
+    for (DelayField *f : fields)
+        QObject::connect(f, &QLineEdit::textChanged, h, &RemoteHub::notifyChanged);
+    QObject::connect(swGo, &QCheckBox::toggled, h, &RemoteHub::notifyChanged);
+    QObject::connect(title, &QLineEdit::textChanged, h, &RemoteHub::notifyChanged);
+    QObject::connect(lamp, &ShapeWidget::fillColorChanged, h, &RemoteHub::notifyChanged);
 }

@@ -4,6 +4,7 @@ class AddressList;
 class Countdown;
 class EventLog;
 class MainWindow;
+class RemoteHub;
 class Supervisor;
 class TimeFrameSender;
 class Title;
@@ -24,3 +25,7 @@ struct Rooms
 // The one composition point: builds every room over the window's controls and
 // sockets, owned by the window, and wires them to each other.
 Rooms wireRooms(MainWindow &window);
+
+// Wires the remote control's seam to the window: every remote action is the
+// program write an operator's action makes, and every change is reported.
+void wireRemote(MainWindow &window, RemoteHub &hub);

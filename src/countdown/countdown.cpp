@@ -71,6 +71,16 @@ void Countdown::TIM_REBOUR_Timer()
         m_swGo->setChecked(false);
 }
 
+void Countdown::nudge(int seconds)
+{
+    const timemath::Hms next = timemath::nudged(timemath::numericValue(m_fields[0]->text()),
+                                                timemath::numericValue(m_fields[1]->text()),
+                                                timemath::numericValue(m_fields[2]->text()), seconds);
+    m_fields[0]->setText(timemath::twoDigits(next.hours));
+    m_fields[1]->setText(timemath::twoDigits(next.minutes));
+    m_fields[2]->setText(timemath::twoDigits(next.seconds));
+}
+
 void Countdown::B_RESET_Click()
 {
     m_swGo->setChecked(false);

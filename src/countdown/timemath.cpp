@@ -90,6 +90,14 @@ Hms tickDown(double hours, double minutes, double seconds)
     return {r / 3600, (r / 60) % 60, r % 60};
 }
 
+Hms nudged(double hours, double minutes, double seconds, int delta)
+{
+    const long long total = 3600LL * roundHalfEven(hours) + 60LL * roundHalfEven(minutes)
+                            + roundHalfEven(seconds) + delta;
+    const int t = static_cast<int>(std::clamp<long long>(total, 0, kMaxTotalSeconds));
+    return {t / 3600, (t / 60) % 60, t % 60};
+}
+
 QString timeText(const QString &hours, const QString &minutes, const QString &seconds)
 {
     const QString text = twoDigits(numericValue(hours)) + twoDigits(numericValue(minutes))
