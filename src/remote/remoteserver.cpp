@@ -271,8 +271,9 @@ void RemoteServer::upgrade(QTcpSocket *socket)
     if (auto *idle = socket->property(kIdleTimer).value<QObject *>())
         delete idle;
     --m_connections;
-    ++m_handshakes;
-    connect(socket, &QObject::destroyed, this, [this] { --m_handshakes; });
+    m_handshakes.append(socket);
+    // A handshake that fails or times out takes its socket with it.
+    connect(socket, &QObject::destroyed, this, [this, socket] { m_handshakes.removeOne(socket); });
     m_ws->handleConnection(socket);
 }
 
@@ -280,6 +281,15 @@ void RemoteServer::onNewViewer()
 {
     while (QWebSocket *viewer = m_ws->nextPendingConnection()) {
         viewer->setParent(this);
+        // The viewer is the handshake that came from its peer's address and port.
+        for (qsizetype i = 0; i < m_handshakes.size(); ++i) {
+            QTcpSocket *h = m_handshakes[i];
+            if (h->peerPort() == viewer->peerPort() && h->peerAddress() == viewer->peerAddress()) {
+                h->disconnect(this);
+                m_handshakes.removeAt(i);
+                break;
+            }
+        }
         viewer->setMaxAllowedIncomingMessageSize(4096);
         viewer->setMaxAllowedIncomingFrameSize(4096);
         m_viewers.append(viewer);

@@ -26,7 +26,7 @@ public:
         qint64 maxBody = 4096;
         int maxViewers = 64;            // WebSocket viewers, handshakes in flight included
         qint64 maxViewerBacklog = 256 * 1024; // unsent bytes before a viewer is dropped
-        int maxConnections = 32;        // plain HTTP connections at once
+        int maxConnections = 100;       // HTTP connections at once, upgrades not yet read included
         int idleMs = 15000;             // an HTTP connection silent this long is closed
     };
 
@@ -41,7 +41,7 @@ public:
 
     quint16 port() const;
     QHostAddress address() const;
-    int viewerCount() const { return static_cast<int>(m_viewers.size()) + m_handshakes; }
+    int viewerCount() const { return static_cast<int>(m_viewers.size() + m_handshakes.size()); }
     int connectionCount() const { return m_connections; }
 
 signals:
@@ -70,5 +70,5 @@ private:
     QByteArray m_token;
     Limits m_limits;
     int m_connections = 0;
-    int m_handshakes = 0;
+    QList<QTcpSocket *> m_handshakes; // handed to Qt's WebSocket server, not yet viewers
 };
