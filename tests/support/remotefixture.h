@@ -1,8 +1,8 @@
 #pragma once
 
-// The real window over the fake socket factory with one display connected,
-// and the remote control wired to it by the composition point, served on
-// 127.0.0.1 at an ephemeral port.
+// The rooms fixture (the real window over the fake socket factory) with one
+// display connected, and the remote control wired to it by the composition
+// point, served on 127.0.0.1 at ephemeral ports.
 
 #include "aids/eventlog.h"
 #include "app/mainwindow.h"
@@ -14,6 +14,7 @@
 #include "remote/remotehub.h"
 #include "remote/remoteserver.h"
 #include "support/fakesockets.h"
+#include "support/roomsfixture.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -33,16 +34,10 @@
 struct RemoteFixture
 {
     explicit RemoteFixture(const QByteArray &token = QByteArray())
-        : previousDir(QDir::currentPath())
+        : rooms(std::make_unique<RoomsFixture>(sockets)), window(&rooms->window)
     {
-        QDir::setCurrent(dir.path());
-        QFile list(QStringLiteral("LST_IP.CFG"));
-        if (list.open(QIODevice::WriteOnly))
-            list.write("127.0.0.2\r\n");
-        list.close();
-        window = std::make_unique<MainWindow>(sockets);
-        window->Form_Load();
-        window->supervisor()->TIM_IP_CON_Timer();
+        rooms->addEntry(QStringLiteral("127.0.0.2"));
+        rooms->tick();
         for (const auto &s : std::as_const(sockets.tcp)) {
             if (s && s->m_host == QLatin1String("127.0.0.2"))
                 display = s;
@@ -63,8 +58,7 @@ struct RemoteFixture
     {
         server.reset();
         osc.reset();
-        window.reset();
-        QDir::setCurrent(previousDir);
+        rooms.reset();
     }
 
     RemoteFixture(const RemoteFixture &) = delete;
@@ -122,10 +116,9 @@ struct RemoteFixture
         return a;
     }
 
-    QTemporaryDir dir;
-    QString previousDir;
     FakeSocketFactory sockets;
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<RoomsFixture> rooms;
+    MainWindow *window = nullptr;
     FakeTcpEndpoint *display = nullptr;
     RemoteHub hub;
     std::unique_ptr<RemoteServer> server;
