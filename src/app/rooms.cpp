@@ -54,6 +54,9 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     Countdown *countdown = w.countdown();
     EventLog *log = w.eventLog();
 
+    // Each display's health record; none until the links room keeps them.
+    const auto displays = [] { return QList<DisplayHealth>(); };
+
     RemoteConsole c;
     c.setTime = [fields](int h, int m, int s) {
         // As typed: each field's write sends its own frame.
@@ -66,7 +69,7 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     c.reset = [bReset] { bReset->click(); };
     c.nudge = [countdown](int seconds) { countdown->nudge(seconds); };
     c.log = [log](const QString &line) { log->LOG_APPEND(line); };
-    c.state = [fields, swGo, title, lamp] {
+    c.state = [fields, swGo, title, lamp, displays] {
         RemoteState s;
         s.time = fields[0]->text() + QLatin1Char(':') + fields[1]->text() + QLatin1Char(':')
                  + fields[2]->text();
@@ -74,7 +77,7 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
         s.running = swGo->isChecked();
         s.title = title->text();
         s.lampGreen = lamp->fillColor() == Supervisor::kLampGreen;
-        // Per-display health records join here once the links room offers them.
+        s.displays = displays();
         return s;
     };
     hub.setConsole(std::move(c));
