@@ -152,7 +152,13 @@ private:
         const QJsonObject o = QJsonDocument::fromJson(message.toUtf8()).object();
         if (!o.contains(QLatin1String("id")))
             return;
-        const QJsonValue value = o.value(QLatin1String("result")).toObject().value(QLatin1String("result")).toObject().value(QLatin1String("value"));
+        const QJsonObject result = o.value(QLatin1String("result")).toObject();
+        QJsonValue value = result.value(QLatin1String("result")).toObject().value(QLatin1String("value"));
+        if (result.contains(QLatin1String("exceptionDetails"))) {
+            // A thrown expression reads as its message, so a caller sees why.
+            value = QStringLiteral("exception: ")
+                    + result.value(QLatin1String("exceptionDetails")).toObject().value(QLatin1String("exception")).toObject().value(QLatin1String("description")).toString();
+        }
         m_results.insert(o.value(QLatin1String("id")).toInt(), value);
     }
 
