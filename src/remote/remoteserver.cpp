@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -151,6 +152,12 @@ void RemoteServer::serve(QTcpSocket *socket)
         }
         socket->setProperty(kContinued, false);
         if (head.upgradeWebSocket && head.method == "GET" && head.target.split('?').first() == "/api/ws") {
+            // Qt's server is handed only handshakes it will take.
+            if (head.field("sec-websocket-key").isEmpty() || head.field("sec-websocket-version") != "13") {
+                respondError(socket, 400, QStringLiteral("a WebSocket handshake needs Sec-WebSocket-Key and Sec-WebSocket-Version: 13"),
+                             false, "Sec-WebSocket-Version: 13\r\n");
+                return;
+            }
             if (viewerCount() >= m_limits.maxViewers) {
                 respondError(socket, 503, QStringLiteral("too many viewers (at most %1)").arg(m_limits.maxViewers), false);
                 return;
@@ -274,6 +281,14 @@ void RemoteServer::upgrade(QTcpSocket *socket)
     m_handshakes.append(socket);
     // A handshake that fails or times out takes its socket with it.
     connect(socket, &QObject::destroyed, this, [this, socket] { m_handshakes.removeOne(socket); });
+    // Whatever becomes of it, a handshake holds its place no longer than this.
+    QPointer<QTcpSocket> guard(socket);
+    QTimer::singleShot(m_ws->handshakeTimeoutMS() + 1000, this, [this, guard, socket] {
+        if (!m_handshakes.removeOne(socket) || !guard)
+            return;
+        guard->disconnect(this);
+        guard->abort();
+    });
     m_ws->handleConnection(socket);
 }
 

@@ -27,6 +27,7 @@ private slots:
     void crossOriginCommandRefused();
     void pushFollowsTick();
     void viewersCapped();
+    void badHandshakesFreeTheirPlace();
     void slowViewerDropped();
 };
 
@@ -341,6 +342,27 @@ void TestRemoteServer::viewersCapped()
     QSignalSpy againConnected(&again, &QWebSocket::connected);
     again.open(url);
     QVERIFY(againConnected.wait(5000));
+}
+
+void TestRemoteServer::badHandshakesFreeTheirPlace()
+{
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    // Upgrades that cannot become viewers (no key) are refused and hold no place.
+    std::vector<std::unique_ptr<QTcpSocket>> bad;
+    for (int i = 0; i < 70; ++i) {
+        bad.push_back(std::make_unique<QTcpSocket>());
+        bad.back()->connectToHost(QHostAddress::LocalHost, f.server->port());
+        bad.back()->write("GET /api/ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                          "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    }
+    for (auto &s : bad)
+        { const QByteArray a = readUntilBlankLine(*s, 1 << 16); QVERIFY2(a.startsWith("HTTP/1.1 4"), a.left(60).constData()); }
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->viewerCount(), 0, 10000);
+    QWebSocket good;
+    QSignalSpy connected(&good, &QWebSocket::connected);
+    good.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/ws").arg(f.server->port())));
+    QVERIFY(connected.wait(5000));
 }
 
 void TestRemoteServer::slowViewerDropped()
