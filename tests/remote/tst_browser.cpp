@@ -14,6 +14,7 @@ class TestBrowser : public QObject
 private slots:
     void displayPageFollowsTheApi();
     void controlPageDrivesTheConsole();
+    void displayPageReconnects();
 };
 
 static const QString kTimeText = QStringLiteral("document.getElementById('time').textContent");
@@ -71,6 +72,31 @@ void TestBrowser::controlPageDrivesTheConsole()
     QTRY_VERIFY_WITH_TIMEOUT(f.window->SW_GO->isChecked(), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(QStringLiteral("document.getElementById('go').textContent")),
                               QStringLiteral("Pause"), 5000);
+}
+
+void TestBrowser::displayPageReconnects()
+{
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    f.setFields(QStringLiteral("00"), QStringLiteral("01"), QStringLiteral("30"));
+    f.window->TIM_REBOUR->stop();
+    HeadlessChromium browser;
+    QString why;
+    if (!browser.start(f.url(QStringLiteral("/")), &why))
+        QSKIP(qPrintable(QStringLiteral("no browser can start here: ") + why));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(kTimeText), QStringLiteral("00:01:30"), 10000);
+
+    // The console goes away and comes back on the same port, meanwhile the time changed.
+    const quint16 port = f.server->port();
+    f.server.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(QStringLiteral("document.body.classList.contains('offline')")),
+                              QStringLiteral("true"), 5000);
+    f.setFields(QStringLiteral("00"), QStringLiteral("07"), QStringLiteral("00"));
+    f.server = std::make_unique<RemoteServer>(f.hub);
+    QString error;
+    QVERIFY2(f.server->listen(QHostAddress::LocalHost, port, &error), qPrintable(error));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(kTimeText), QStringLiteral("00:07:00"), 10000);
+    QCOMPARE(browser.evaluate(QStringLiteral("document.body.classList.contains('offline')")), QStringLiteral("false"));
 }
 
 QTEST_MAIN(TestBrowser)

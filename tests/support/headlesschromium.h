@@ -34,6 +34,8 @@ public:
                 m_process.waitForFinished(5000);
             }
         }
+        // The browser's helper processes may still write into the profile for a moment.
+        waitFor([this] { return m_profile.remove(); }, 5000);
     }
 
     static QString executable()
