@@ -7,6 +7,8 @@
 
 #include <lo/lo_lowlevel.h>
 
+#include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace oscmsg {
@@ -52,13 +54,16 @@ Decoded decode(const QByteArray &datagram)
     for (int i = 0; i < argc && types && types[i]; ++i) {
         remotecmd::OscArg a;
         a.type = types[i];
+        // liblo's argument pointers lie in the packed message, 4-byte aligned at best:
+        // copied out, never read through the 8-byte-aligned lo_arg union.
+        const char *raw = reinterpret_cast<const char *>(argv[i]);
         switch (types[i]) {
-        case 'i': a.integer = argv[i]->i; break;
-        case 'h': a.integer = argv[i]->h; break;
-        case 'f': a.real = argv[i]->f; break;
-        case 'd': a.real = argv[i]->d; break;
+        case 'i': { std::int32_t v; std::memcpy(&v, raw, sizeof v); a.integer = v; break; }
+        case 'h': { std::int64_t v; std::memcpy(&v, raw, sizeof v); a.integer = v; break; }
+        case 'f': { float v; std::memcpy(&v, raw, sizeof v); a.real = v; break; }
+        case 'd': { double v; std::memcpy(&v, raw, sizeof v); a.real = v; break; }
         case 's':
-        case 'S': a.type = 's'; a.text = QString::fromUtf8(&argv[i]->s); break;
+        case 'S': a.type = 's'; a.text = QString::fromUtf8(raw); break;
         default: break;
         }
         args.append(a);

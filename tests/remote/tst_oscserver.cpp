@@ -155,7 +155,7 @@ void TestOscServer::feedback()
                 continue;
             const char *path = lo_get_path(d.data(), d.size());
             if (QByteArray(path) == "/rv38t/feedback/time" && QByteArray(lo_message_get_types(m)) == "s")
-                times.append(QString::fromUtf8(&lo_message_get_argv(m)[0]->s));
+                times.append(QString::fromUtf8(reinterpret_cast<const char *>(lo_message_get_argv(m)[0])));
             lo_message_free(m);
         }
     });
