@@ -6,6 +6,8 @@
 
 using timemath::Hms;
 
+// The row tables read as tables, one row per line.
+// clang-format off
 class TestTimeMath : public QObject
 {
     Q_OBJECT
@@ -222,3 +224,4 @@ void TestTimeMath::nudged()
 
 QTEST_GUILESS_MAIN(TestTimeMath)
 #include "tst_timemath.moc"
+// clang-format on
