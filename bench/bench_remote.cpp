@@ -71,7 +71,9 @@ double threadCpuSeconds()
 
 double epochMs()
 {
-    return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 void spin(int ms)
@@ -101,7 +103,10 @@ public:
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    void send(const std::string &request) { ::send(m_fd, request.data(), request.size(), MSG_NOSIGNAL); }
+    void send(const std::string &request)
+    {
+        ::send(m_fd, request.data(), request.size(), MSG_NOSIGNAL);
+    }
     // Reads one response with a Content-Length body.
     bool readResponse()
     {
@@ -109,7 +114,8 @@ public:
             const auto end = m_buf.find("\r\n\r\n");
             if (end != std::string::npos) {
                 const auto cl = m_buf.find("Content-Length: ");
-                const std::size_t len = cl == std::string::npos ? 0 : std::stoul(m_buf.substr(cl + 16));
+                const std::size_t len
+                    = cl == std::string::npos ? 0 : std::stoul(m_buf.substr(cl + 16));
                 if (m_buf.size() >= end + 4 + len) {
                     m_buf.erase(0, end + 4 + len);
                     return true;
@@ -130,7 +136,8 @@ private:
 
 std::string post(const std::string &path, const std::string &body)
 {
-    return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: "
+    return "POST " + path
+           + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: "
            + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
@@ -138,7 +145,8 @@ std::string post(const std::string &path, const std::string &body)
 struct Console
 {
     QTemporaryDir dir;
-    QtSocketFactory factory{QStringLiteral("127.0.0.1"), 9}; // recovery frames, should any go, stay here
+    QtSocketFactory factory{QStringLiteral("127.0.0.1"),
+                            9}; // recovery frames, should any go, stay here
     std::unique_ptr<MainWindow> window;
     RemoteHub hub;
     std::unique_ptr<RemoteServer> server;
@@ -222,7 +230,9 @@ int benchCommand(int rounds, int commands)
             if (buf->size() < end + 4 + len)
                 return;
             buf->remove(0, end + 4 + len);
-            display.write(QByteArray("\xC7" "001001", 7));
+            display.write(QByteArray("\xC7"
+                                     "001001",
+                                     7));
             s->write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}");
         });
     });
@@ -247,7 +257,8 @@ int benchCommand(int rounds, int commands)
                     peers.arm(g, 7);
                     const std::int64_t t0 = bench::nowNs();
                     c.send(post("/api/nudge", body));
-                    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+                    const auto deadline
+                        = std::chrono::steady_clock::now() + std::chrono::seconds(5);
                     while (!reached && std::chrono::steady_clock::now() < deadline)
                         std::this_thread::yield();
                     if (reached)
@@ -255,7 +266,8 @@ int benchCommand(int rounds, int commands)
                     else
                         ++lost;
                     c.readResponse();
-                    std::this_thread::sleep_for(std::chrono::milliseconds(2)); // as between button presses
+                    std::this_thread::sleep_for(
+                        std::chrono::milliseconds(2)); // as between button presses
                 }
                 finished = true;
             });
@@ -267,9 +279,10 @@ int benchCommand(int rounds, int commands)
     }
     const double c = median(medC), b = median(medB);
     std::printf("command rounds=%d commands_per_round=%d lost=%d\n", rounds, commands, lost);
-    std::printf("command console_median_ms=%.3f spread=%.3f..%.3f baseline_median_ms=%.3f spread=%.3f..%.3f ratio=%.2f\n",
-                c, minmax(medC).first, minmax(medC).second, b, minmax(medB).first, minmax(medB).second,
-                b > 0 ? c / b : 0);
+    std::printf("command console_median_ms=%.3f spread=%.3f..%.3f baseline_median_ms=%.3f "
+                "spread=%.3f..%.3f ratio=%.2f\n",
+                c, minmax(medC).first, minmax(medC).second, b, minmax(medB).first,
+                minmax(medB).second, b > 0 ? c / b : 0);
     peers.stop();
     return lost ? 1 : 0;
 }
@@ -299,18 +312,25 @@ int benchBrowser(int rounds, int changes)
         return 0;
     }
     // The page's push socket is open once its status line is cleared.
-    HeadlessChromium::waitFor([&] {
-        return browser.evaluate(QStringLiteral("document.getElementById('status').textContent")).isEmpty();
-    }, 10000);
+    HeadlessChromium::waitFor(
+        [&] {
+            return browser.evaluate(QStringLiteral("document.getElementById('status').textContent"))
+                .isEmpty();
+        },
+        10000);
     // Records when the digits change, in the browser's own epoch milliseconds; a
     // second socket from the same page to the bare server goes through the same apply().
-    const QString installed = browser.evaluate(QStringLiteral(
-        "window.__seen = []; new MutationObserver(() => window.__seen.push(performance.timeOrigin + performance.now()))"
-        ".observe(document.getElementById('time'), {childList: true, characterData: true, subtree: true});"
-        "window.__bare = new WebSocket('ws://127.0.0.1:%1/'); window.__bare.onmessage = (e) => apply(JSON.parse(e.data)); 'ok'")
-                         .arg(bare.serverPort()));
+    const QString installed = browser.evaluate(
+        QStringLiteral("window.__seen = []; new MutationObserver(() => "
+                       "window.__seen.push(performance.timeOrigin + performance.now()))"
+                       ".observe(document.getElementById('time'), {childList: true, characterData: "
+                       "true, subtree: true});"
+                       "window.__bare = new WebSocket('ws://127.0.0.1:%1/'); "
+                       "window.__bare.onmessage = (e) => apply(JSON.parse(e.data)); 'ok'")
+            .arg(bare.serverPort()));
     if (!HeadlessChromium::waitFor([&] { return !bareViewers.isEmpty(); }, 10000)) {
-        std::printf("browser skipped=\"the page did not reach the bare server (%s)\"\n", qPrintable(installed));
+        std::printf("browser skipped=\"the page did not reach the bare server (%s)\"\n",
+                    qPrintable(installed));
         return 0;
     }
 
@@ -325,22 +345,30 @@ int benchBrowser(int rounds, int changes)
             std::vector<double> lat;
             for (int k = 0; k < changes; ++k) {
                 value = (value + 1) % 60;
-                const int before = browser.evaluate(QStringLiteral("String(window.__seen.length)")).toInt();
+                const int before
+                    = browser.evaluate(QStringLiteral("String(window.__seen.length)")).toInt();
                 const double t0 = epochMs();
                 if (g == ConsoleGroup) {
                     seconds->setText(QString::asprintf("%02d", value));
                 } else {
-                    const QByteArray json = QByteArrayLiteral("{\"time\":\"00:10:") + QByteArray::number(value)
-                                            + "\",\"frame\":\"0010" + QString::asprintf("%02d", value).toLatin1()
-                                            + "\",\"running\":false,\"title\":\"TITLE HERE\",\"lamp\":\"green\",\"displays\":[]}";
+                    const QByteArray json = QByteArrayLiteral("{\"time\":\"00:10:")
+                                            + QByteArray::number(value) + "\",\"frame\":\"0010"
+                                            + QString::asprintf("%02d", value).toLatin1()
+                                            + "\",\"running\":false,\"title\":\"TITLE "
+                                              "HERE\",\"lamp\":\"green\",\"displays\":[]}";
                     for (QWebSocket *w : std::as_const(bareViewers))
                         w->sendTextMessage(QString::fromLatin1(json));
                 }
                 QString seen;
-                const bool ok = HeadlessChromium::waitFor([&] {
-                    seen = browser.evaluate(QStringLiteral("window.__seen.length > %1 ? String(window.__seen[%1]) : ''").arg(before));
-                    return !seen.isEmpty();
-                }, 5000);
+                const bool ok = HeadlessChromium::waitFor(
+                    [&] {
+                        seen = browser.evaluate(
+                            QStringLiteral(
+                                "window.__seen.length > %1 ? String(window.__seen[%1]) : ''")
+                                .arg(before));
+                        return !seen.isEmpty();
+                    },
+                    5000);
                 if (!ok) {
                     ++lost;
                     continue;
@@ -353,9 +381,10 @@ int benchBrowser(int rounds, int changes)
     }
     const double c = median(medC), b = median(medB);
     std::printf("browser rounds=%d changes_per_round=%d lost=%d\n", rounds, changes, lost);
-    std::printf("browser console_median_ms=%.3f spread=%.3f..%.3f baseline_median_ms=%.3f spread=%.3f..%.3f ratio=%.2f\n",
-                c, minmax(medC).first, minmax(medC).second, b, minmax(medB).first, minmax(medB).second,
-                b > 0 ? c / b : 0);
+    std::printf("browser console_median_ms=%.3f spread=%.3f..%.3f baseline_median_ms=%.3f "
+                "spread=%.3f..%.3f ratio=%.2f\n",
+                c, minmax(medC).first, minmax(medC).second, b, minmax(medB).first,
+                minmax(medB).second, b > 0 ? c / b : 0);
     return lost ? 1 : 0;
 }
 
@@ -414,26 +443,32 @@ int benchCost(int rounds, int seconds)
             QElapsedTimer wall;
             wall.start();
             spin(seconds * 1000);
-            const double pct = (threadCpuSeconds() - c0) / (double(wall.nsecsElapsed()) / 1e9) * 100;
+            const double pct
+                = (threadCpuSeconds() - c0) / (double(wall.nsecsElapsed()) / 1e9) * 100;
             (remote ? with : without).push_back(pct);
             if (remote) {
                 viewersSeen = console.server->viewerCount();
                 messagesSeen = viewers.messages - m0;
-                QMetaObject::invokeMethod(&viewers, [&viewers] {
-                    for (QObject *o : viewers.children())
-                        delete o;
-                }, Qt::BlockingQueuedConnection);
+                QMetaObject::invokeMethod(
+                    &viewers,
+                    [&viewers] {
+                        for (QObject *o : viewers.children())
+                            delete o;
+                    },
+                    Qt::BlockingQueuedConnection);
                 viewerThread.quit();
                 viewerThread.wait();
             }
         }
     }
     const double w = median(with), wo = median(without);
-    std::printf("cost displays=%d viewers=%d seconds=%d rounds=%d messages_per_viewer=%.1f\n", kDisplays,
-                viewersSeen, seconds, rounds, viewersSeen ? double(messagesSeen) / viewersSeen : 0.0);
-    std::printf("cost console_cpu_pct=%.3f spread=%.3f..%.3f baseline_cpu_pct=%.3f spread=%.3f..%.3f ratio=%.2f added_pct=%.3f\n",
-                w, minmax(with).first, minmax(with).second, wo, minmax(without).first, minmax(without).second,
-                wo > 0 ? w / wo : 0, w - wo);
+    std::printf("cost displays=%d viewers=%d seconds=%d rounds=%d messages_per_viewer=%.1f\n",
+                kDisplays, viewersSeen, seconds, rounds,
+                viewersSeen ? double(messagesSeen) / viewersSeen : 0.0);
+    std::printf("cost console_cpu_pct=%.3f spread=%.3f..%.3f baseline_cpu_pct=%.3f "
+                "spread=%.3f..%.3f ratio=%.2f added_pct=%.3f\n",
+                w, minmax(with).first, minmax(with).second, wo, minmax(without).first,
+                minmax(without).second, wo > 0 ? w / wo : 0, w - wo);
     peers.stop();
     return 0;
 }

@@ -27,11 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     // The body against every command path, whether or not the head parsed.
     for (const char *path : {"/api/time", "/api/run", "/api/nudge", "/api/state"}) {
-        const remotecmd::Route r = remotecmd::route(end < 0 ? QByteArray("POST") : h.method, path, body);
+        const remotecmd::Route r
+            = remotecmd::route(end < 0 ? QByteArray("POST") : h.method, path, body);
         if (r.kind == remotecmd::Route::Kind::Command) {
             const Command &c = r.parsed.command;
             if (c.kind == Command::Kind::SetTime
-                && (c.hours < 0 || c.hours > 99 || c.minutes < 0 || c.minutes > 59 || c.seconds < 0 || c.seconds > 59))
+                && (c.hours < 0 || c.hours > 99 || c.minutes < 0 || c.minutes > 59 || c.seconds < 0
+                    || c.seconds > 59))
                 std::abort();
             if (c.kind == Command::Kind::Nudge && std::abs(c.seconds) > remotecmd::kMaxNudge)
                 std::abort();

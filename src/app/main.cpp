@@ -35,7 +35,8 @@ int main(int argc, char *argv[])
     // What the options ask to listen on is bound now: a port in use or an
     // address not on this machine stops the program before the window opens.
     QString remoteError;
-    const std::unique_ptr<RemoteServices> remote = RemoteServices::start(parsed.options, &remoteError);
+    const std::unique_ptr<RemoteServices> remote
+        = RemoteServices::start(parsed.options, &remoteError);
     if (!remoteError.isEmpty()) {
         std::fprintf(stderr, "rv38t-timer: %s\n", qPrintable(remoteError));
         return 2;

@@ -34,7 +34,8 @@ std::unique_ptr<RemoteServices> RemoteServices::start(const Options &o, QString 
             return nullptr;
         }
         if (!listenspec::isLoopback(spec.address) && o.remoteToken.isEmpty()) {
-            *error = QStringLiteral("--remote %1 listens beyond this machine: give --remote-token TOKEN too.")
+            *error = QStringLiteral(
+                         "--remote %1 listens beyond this machine: give --remote-token TOKEN too.")
                          .arg(o.remote);
             return nullptr;
         }
@@ -75,12 +76,16 @@ QString RemoteServices::summary() const
 {
     QString out;
     auto host = [](const QHostAddress &a) {
-        return a.protocol() == QAbstractSocket::IPv6Protocol ? QLatin1Char('[') + a.toString() + QLatin1Char(']')
-                                                             : a.toString();
+        return a.protocol() == QAbstractSocket::IPv6Protocol
+                   ? QLatin1Char('[') + a.toString() + QLatin1Char(']')
+                   : a.toString();
     };
     if (m_http) {
-        const QString base = QStringLiteral("http://%1:%2").arg(host(m_http->address())).arg(m_http->port());
-        out += QStringLiteral("Remote control: %1/ (display page), %1/control (control page), %1/api/state\n").arg(base);
+        const QString base
+            = QStringLiteral("http://%1:%2").arg(host(m_http->address())).arg(m_http->port());
+        out += QStringLiteral(
+                   "Remote control: %1/ (display page), %1/control (control page), %1/api/state\n")
+                   .arg(base);
     }
     if (m_osc)
         out += QStringLiteral("OSC: UDP port %1\n").arg(m_osc->port());

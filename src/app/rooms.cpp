@@ -27,12 +27,13 @@ Rooms wireRooms(MainWindow &w)
 
     AddressList *list = r.list;
     const std::array<QLineEdit *, 3> fields{w.INP_DELAY[0], w.INP_DELAY[1], w.INP_DELAY[2]};
-    r.sender = new TimeFrameSender(fields, *w.TCPIP_TCP,
-                                   [list](int index) { return list->isMarked(index); }, &w);
+    r.sender = new TimeFrameSender(
+        fields, *w.TCPIP_TCP, [list](int index) { return list->isMarked(index); }, &w);
 
     TimeFrameSender *sender = r.sender;
-    r.countdown = new Countdown(w.INP_DELAY, w.SW_GO, w.B_RESET, w.TIM_REBOUR, w.VERT, w.ROUGE,
-                                [sender](int index) { sender->INP_DELAY_Change(index); }, &w);
+    r.countdown = new Countdown(
+        w.INP_DELAY, w.SW_GO, w.B_RESET, w.TIM_REBOUR, w.VERT, w.ROUGE,
+        [sender](int index) { sender->INP_DELAY_Change(index); }, &w);
 
     ShapeWidget *lamp = w.TCP_OK;
     QCheckBox *swCfg = w.SW_CFG;
@@ -41,7 +42,8 @@ Rooms wireRooms(MainWindow &w)
     hooks.sendCurrentTime = [sender] { sender->INP_DELAY_Change(0); };
     hooks.paintLamp = [lamp](const QColor &colour) { lamp->setFillColor(colour); };
     hooks.openPanel = [swCfg] { swCfg->setChecked(true); };
-    r.supervisor = new Supervisor(*list, *w.TCPIP_TCP, *w.TCPIP_UDP, std::move(hooks), w.TIM_IP_CON, &w);
+    r.supervisor
+        = new Supervisor(*list, *w.TCPIP_TCP, *w.TCPIP_UDP, std::move(hooks), w.TIM_IP_CON, &w);
     return r;
 }
 

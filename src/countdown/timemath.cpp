@@ -59,8 +59,8 @@ double numericValue(const QString &text)
 QString twoDigits(double value)
 {
     const long long whole = std::llround(clamped(value)); // an exact half goes away from zero
-    const QString digits = QString::number(whole < 0 ? -whole : whole)
-                               .rightJustified(2, QLatin1Char('0'));
+    const QString digits
+        = QString::number(whole < 0 ? -whole : whole).rightJustified(2, QLatin1Char('0'));
     return whole < 0 ? QLatin1Char('-') + digits : digits;
 }
 

@@ -21,7 +21,8 @@ QString Command::logText() const
     case Kind::Reset:
         return QStringLiteral("RESET");
     case Kind::Nudge:
-        return QStringLiteral("NUDGE %1%2").arg(seconds < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+        return QStringLiteral("NUDGE %1%2")
+            .arg(seconds < 0 ? QLatin1Char('-') : QLatin1Char('+'))
             .arg(std::abs(seconds));
     }
     return QString();
@@ -69,7 +70,9 @@ bool jsonObject(const QByteArray &body, QJsonObject *out, QString *error)
     QJsonParseError err{};
     const QJsonDocument doc = QJsonDocument::fromJson(body, &err);
     if (err.error != QJsonParseError::NoError) {
-        *error = QStringLiteral("malformed JSON: %1 at offset %2").arg(err.errorString()).arg(err.offset);
+        *error = QStringLiteral("malformed JSON: %1 at offset %2")
+                     .arg(err.errorString())
+                     .arg(err.offset);
         return false;
     }
     if (!doc.isObject()) {
@@ -105,7 +108,8 @@ Parsed parseTimeText(const QString &text)
         }
         v[i] = p.toInt();
         if (v[i] > max[i])
-            return Parsed::fail(400, QStringLiteral("time out of range: hours 0-99, minutes and seconds 0-59"));
+            return Parsed::fail(
+                400, QStringLiteral("time out of range: hours 0-99, minutes and seconds 0-59"));
     }
     return timeCommand(v[0], v[1], v[2]);
 }
@@ -143,10 +147,13 @@ Parsed parseCommandBody(const QByteArray &path, const QByteArray &body)
                 continue;
             any = true;
             if (!wholeNumber(o.value(name), 0, max[i], &v[i]))
-                return Parsed::fail(400, QStringLiteral("%1 must be a whole number from 0 to %2").arg(name).arg(max[i]));
+                return Parsed::fail(
+                    400,
+                    QStringLiteral("%1 must be a whole number from 0 to %2").arg(name).arg(max[i]));
         }
         if (!any)
-            return Parsed::fail(400, QStringLiteral("give \"time\": \"HH:MM:SS\", or hours, minutes and seconds"));
+            return Parsed::fail(
+                400, QStringLiteral("give \"time\": \"HH:MM:SS\", or hours, minutes and seconds"));
         return timeCommand(v[0], v[1], v[2]);
     }
     if (path == "/api/nudge") {
@@ -155,7 +162,9 @@ Parsed parseCommandBody(const QByteArray &path, const QByteArray &body)
             return Parsed::fail(400, QStringLiteral("give \"seconds\": N"));
         int n = 0;
         if (!wholeNumber(s, -kMaxNudge, kMaxNudge, &n))
-            return Parsed::fail(400, QStringLiteral("seconds must be a whole number from %1 to %2").arg(-kMaxNudge).arg(kMaxNudge));
+            return Parsed::fail(400, QStringLiteral("seconds must be a whole number from %1 to %2")
+                                         .arg(-kMaxNudge)
+                                         .arg(kMaxNudge));
         Command c = simple(Command::Kind::Nudge);
         c.seconds = n;
         return Parsed::of(c);
@@ -174,21 +183,19 @@ Route route(const QByteArray &method, const QByteArray &target, const QByteArray
         Route::Kind kind;
     };
     static const Entry table[] = {
-        {"/", "GET", Route::Kind::DisplayPage},
-        {"/control", "GET", Route::Kind::ControlPage},
-        {"/api/state", "GET", Route::Kind::State},
-        {"/api/ws", "GET", Route::Kind::Push},
-        {"/api/time", "POST", Route::Kind::Command},
-        {"/api/run", "POST", Route::Kind::Command},
-        {"/api/pause", "POST", Route::Kind::Command},
-        {"/api/reset", "POST", Route::Kind::Command},
+        {"/", "GET", Route::Kind::DisplayPage},       {"/control", "GET", Route::Kind::ControlPage},
+        {"/api/state", "GET", Route::Kind::State},    {"/api/ws", "GET", Route::Kind::Push},
+        {"/api/time", "POST", Route::Kind::Command},  {"/api/run", "POST", Route::Kind::Command},
+        {"/api/pause", "POST", Route::Kind::Command}, {"/api/reset", "POST", Route::Kind::Command},
         {"/api/nudge", "POST", Route::Kind::Command},
     };
     for (const Entry &e : table) {
         if (path != e.path)
             continue;
         if (method != e.method) {
-            r.parsed = Parsed::fail(405, QStringLiteral("%1 takes %2 only").arg(QString::fromLatin1(e.path), QLatin1String(e.method)));
+            r.parsed
+                = Parsed::fail(405, QStringLiteral("%1 takes %2 only")
+                                        .arg(QString::fromLatin1(e.path), QLatin1String(e.method)));
             r.allow = e.method;
             return r;
         }
@@ -236,7 +243,9 @@ Parsed parseOsc(const QByteArray &path, const QList<OscArg> &args)
         else
             return Parsed::fail(400, QStringLiteral("/rv38t/nudge takes one int32"));
         if (!std::isfinite(v) || v != std::floor(v) || v < -kMaxNudge || v > kMaxNudge)
-            return Parsed::fail(400, QStringLiteral("nudge must be a whole number from %1 to %2").arg(-kMaxNudge).arg(kMaxNudge));
+            return Parsed::fail(400, QStringLiteral("nudge must be a whole number from %1 to %2")
+                                         .arg(-kMaxNudge)
+                                         .arg(kMaxNudge));
         Command c = simple(Command::Kind::Nudge);
         c.seconds = static_cast<int>(v);
         return Parsed::of(c);

@@ -63,7 +63,7 @@ struct Route
 {
     enum class Kind { None, DisplayPage, ControlPage, State, Push, Command };
     Kind kind = Kind::None;
-    Parsed parsed; // for Command, and for None: the error to answer with
+    Parsed parsed;    // for Command, and for None: the error to answer with
     QByteArray allow; // for 405: the methods the path takes
 };
 
@@ -77,7 +77,7 @@ Parsed parseCommandBody(const QByteArray &path, const QByteArray &body);
 // An OSC message's address, type tags and arguments, already decoded.
 struct OscArg
 {
-    char type = 0;  // 'i', 'f', 'd', 'h', 's' …
+    char type = 0; // 'i', 'f', 'd', 'h', 's' …
     qint64 integer = 0;
     double real = 0;
     QString text;

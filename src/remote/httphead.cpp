@@ -86,7 +86,8 @@ bool parse(const QByteArray &head, HttpHead *out, int *status, QString *error)
         if (f.first == "content-length") {
             bool ok = false;
             const qint64 n = f.second.toLongLong(&ok);
-            if (!ok || n < 0 || f.second.isEmpty() || !std::isdigit(static_cast<unsigned char>(f.second[0]))
+            if (!ok || n < 0 || f.second.isEmpty()
+                || !std::isdigit(static_cast<unsigned char>(f.second[0]))
                 || (seenLength && n != out->contentLength)) {
                 *error = QStringLiteral("bad Content-Length");
                 return false;
@@ -102,8 +103,8 @@ bool parse(const QByteArray &head, HttpHead *out, int *status, QString *error)
     const QByteArray connection = out->field("connection");
     out->keepAlive = out->version == "HTTP/1.1" ? !hasToken(connection, "close")
                                                 : hasToken(connection, "keep-alive");
-    out->upgradeWebSocket = hasToken(connection, "upgrade")
-                            && out->field("upgrade").toLower() == "websocket";
+    out->upgradeWebSocket
+        = hasToken(connection, "upgrade") && out->field("upgrade").toLower() == "websocket";
     out->expectContinue = out->field("expect").toLower() == "100-continue";
     return true;
 }
@@ -111,19 +112,32 @@ bool parse(const QByteArray &head, HttpHead *out, int *status, QString *error)
 QByteArray reason(int status)
 {
     switch (status) {
-    case 100: return "Continue";
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 413: return "Content Too Large";
-    case 431: return "Request Header Fields Too Large";
-    case 501: return "Not Implemented";
-    case 503: return "Service Unavailable";
-    default: return "Error";
+    case 100:
+        return "Continue";
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
+    case 413:
+        return "Content Too Large";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 501:
+        return "Not Implemented";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Error";
     }
 }
 

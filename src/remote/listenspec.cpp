@@ -15,7 +15,8 @@ bool parse(const QString &text, Spec *out, QString *error)
         if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
             host = host.mid(1, host.size() - 2);
         else if (host.contains(QLatin1Char(':'))) {
-            *error = QStringLiteral("'%1': write an IPv6 address in brackets, e.g. [::1]:8080").arg(text);
+            *error = QStringLiteral("'%1': write an IPv6 address in brackets, e.g. [::1]:8080")
+                         .arg(text);
             return false;
         }
     }
@@ -51,7 +52,9 @@ bool parseSubnets(const QStringList &texts, QList<Subnet> *out, QString *error)
             s = {a, a.protocol() == QAbstractSocket::IPv6Protocol ? 128 : 32};
         }
         if (s.first.isNull() || s.second < 0) {
-            *error = QStringLiteral("--osc-allow '%1': not an address or CIDR block such as 192.168.1.0/24").arg(t);
+            *error = QStringLiteral(
+                         "--osc-allow '%1': not an address or CIDR block such as 192.168.1.0/24")
+                         .arg(t);
             return false;
         }
         out->append(s);

@@ -24,7 +24,9 @@ QByteArray serialise(const char *path, lo_message m)
 {
     size_t size = 0;
     void *bytes = lo_message_serialise(m, path, nullptr, &size);
-    QByteArray out = bytes ? QByteArray(static_cast<const char *>(bytes), static_cast<qsizetype>(size)) : QByteArray();
+    QByteArray out
+        = bytes ? QByteArray(static_cast<const char *>(bytes), static_cast<qsizetype>(size))
+                : QByteArray();
     free(bytes);
     return out;
 }
@@ -58,13 +60,37 @@ Decoded decode(const QByteArray &datagram)
         // copied out, never read through the 8-byte-aligned lo_arg union.
         const char *raw = reinterpret_cast<const char *>(argv[i]);
         switch (types[i]) {
-        case 'i': { std::int32_t v; std::memcpy(&v, raw, sizeof v); a.integer = v; break; }
-        case 'h': { std::int64_t v; std::memcpy(&v, raw, sizeof v); a.integer = v; break; }
-        case 'f': { float v; std::memcpy(&v, raw, sizeof v); a.real = v; break; }
-        case 'd': { double v; std::memcpy(&v, raw, sizeof v); a.real = v; break; }
+        case 'i': {
+            std::int32_t v;
+            std::memcpy(&v, raw, sizeof v);
+            a.integer = v;
+            break;
+        }
+        case 'h': {
+            std::int64_t v;
+            std::memcpy(&v, raw, sizeof v);
+            a.integer = v;
+            break;
+        }
+        case 'f': {
+            float v;
+            std::memcpy(&v, raw, sizeof v);
+            a.real = v;
+            break;
+        }
+        case 'd': {
+            double v;
+            std::memcpy(&v, raw, sizeof v);
+            a.real = v;
+            break;
+        }
         case 's':
-        case 'S': a.type = 's'; a.text = QString::fromUtf8(raw); break;
-        default: break;
+        case 'S':
+            a.type = 's';
+            a.text = QString::fromUtf8(raw);
+            break;
+        default:
+            break;
         }
         args.append(a);
     }
@@ -72,11 +98,14 @@ Decoded decode(const QByteArray &datagram)
         d.kind = Decoded::Kind::Feedback;
         if (args.isEmpty()) {
             d.replyPort = 0;
-        } else if (args.size() == 1 && args[0].type == 'i' && args[0].integer >= -1 && args[0].integer <= 65535) {
+        } else if (args.size() == 1 && args[0].type == 'i' && args[0].integer >= -1
+                   && args[0].integer <= 65535) {
             d.replyPort = static_cast<int>(args[0].integer);
         } else {
             d.kind = Decoded::Kind::Error;
-            d.parsed = remotecmd::Parsed::fail(400, QStringLiteral("/rv38t/feedback takes one int32 port (0: the sender's, -1: stop)"));
+            d.parsed = remotecmd::Parsed::fail(
+                400,
+                QStringLiteral("/rv38t/feedback takes one int32 port (0: the sender's, -1: stop)"));
         }
         return d;
     }
@@ -154,7 +183,8 @@ void OscServer::onReadyRead()
             const quint16 port = d.replyPort == 0 ? static_cast<quint16>(dg.senderPort())
                                                   : static_cast<quint16>(qMax(0, d.replyPort));
             for (qsizetype i = m_targets.size() - 1; i >= 0; --i) {
-                if (m_targets[i].address == sender && (d.replyPort == -1 || m_targets[i].port == port))
+                if (m_targets[i].address == sender
+                    && (d.replyPort == -1 || m_targets[i].port == port))
                     m_targets.removeAt(i);
             }
             if (d.replyPort != -1) {

@@ -11,8 +11,8 @@
 // What a remote viewer sees of the console.
 struct RemoteState
 {
-    QString time;    // the three fields' texts joined by ':' ("::" when empty)
-    QString frame;   // the six characters the displays show ("------" at zero)
+    QString time;  // the three fields' texts joined by ':' ("::" when empty)
+    QString frame; // the six characters the displays show ("------" at zero)
     bool running = false;
     QString title;
     bool lampGreen = false;

@@ -29,16 +29,16 @@ qint64 readBound(const RemoteServer::Limits &l)
 
 QByteArray errorBody(const QString &error)
 {
-    return QJsonDocument(QJsonObject{{QStringLiteral("error"), error}}).toJson(QJsonDocument::Compact);
+    return QJsonDocument(QJsonObject{{QStringLiteral("error"), error}})
+        .toJson(QJsonDocument::Compact);
 }
 
 } // namespace
 
 RemoteServer::RemoteServer(RemoteHub &hub, QObject *parent)
-    : QObject(parent),
-      m_hub(hub),
-      m_tcp(new QTcpServer(this)),
-      m_ws(new QWebSocketServer(QStringLiteral("rv38t-timer"), QWebSocketServer::NonSecureMode, this))
+    : QObject(parent), m_hub(hub), m_tcp(new QTcpServer(this)),
+      m_ws(new QWebSocketServer(QStringLiteral("rv38t-timer"), QWebSocketServer::NonSecureMode,
+                                this))
 {
     m_ws->setHandshakeTimeout(5000);
     connect(m_tcp, &QTcpServer::newConnection, this, &RemoteServer::onNewConnection);
@@ -59,11 +59,11 @@ bool RemoteServer::listen(const QHostAddress &address, quint16 port, QString *er
 {
     if (m_tcp->listen(address, port))
         return true;
-    const QString where = (address.protocol() == QAbstractSocket::IPv6Protocol
-                               ? QStringLiteral("[%1]:%2")
-                               : QStringLiteral("%1:%2"))
-                              .arg(address.toString())
-                              .arg(port);
+    const QString where
+        = (address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2")
+                                                               : QStringLiteral("%1:%2"))
+              .arg(address.toString())
+              .arg(port);
     switch (m_tcp->serverError()) {
     case QAbstractSocket::AddressInUseError:
         *error = QStringLiteral("%1 is in use by another program").arg(where);
@@ -128,7 +128,10 @@ void RemoteServer::serve(QTcpSocket *socket)
         const qsizetype end = peeked.indexOf("\r\n\r\n");
         if (end < 0) {
             if (peeked.size() >= m_limits.maxHead + 4)
-                respondError(socket, 431, QStringLiteral("request head larger than %1 bytes").arg(m_limits.maxHead), false);
+                respondError(
+                    socket, 431,
+                    QStringLiteral("request head larger than %1 bytes").arg(m_limits.maxHead),
+                    false);
             return; // wait for the rest of the head
         }
         HttpHead head;
@@ -139,7 +142,8 @@ void RemoteServer::serve(QTcpSocket *socket)
             return;
         }
         if (head.contentLength > m_limits.maxBody) {
-            respondError(socket, 413, QStringLiteral("body larger than %1 bytes").arg(m_limits.maxBody), false);
+            respondError(socket, 413,
+                         QStringLiteral("body larger than %1 bytes").arg(m_limits.maxBody), false);
             return;
         }
         const qint64 total = end + 4 + head.contentLength;
@@ -151,15 +155,22 @@ void RemoteServer::serve(QTcpSocket *socket)
             return; // wait for the body
         }
         socket->setProperty(kContinued, false);
-        if (head.upgradeWebSocket && head.method == "GET" && head.target.split('?').first() == "/api/ws") {
+        if (head.upgradeWebSocket && head.method == "GET"
+            && head.target.split('?').first() == "/api/ws") {
             // Qt's server is handed only handshakes it will take.
-            if (head.field("sec-websocket-key").isEmpty() || head.field("sec-websocket-version") != "13") {
-                respondError(socket, 400, QStringLiteral("a WebSocket handshake needs Sec-WebSocket-Key and Sec-WebSocket-Version: 13"),
+            if (head.field("sec-websocket-key").isEmpty()
+                || head.field("sec-websocket-version") != "13") {
+                respondError(socket, 400,
+                             QStringLiteral("a WebSocket handshake needs Sec-WebSocket-Key and "
+                                            "Sec-WebSocket-Version: 13"),
                              false, "Sec-WebSocket-Version: 13\r\n");
                 return;
             }
             if (viewerCount() >= m_limits.maxViewers) {
-                respondError(socket, 503, QStringLiteral("too many viewers (at most %1)").arg(m_limits.maxViewers), false);
+                respondError(
+                    socket, 503,
+                    QStringLiteral("too many viewers (at most %1)").arg(m_limits.maxViewers),
+                    false);
                 return;
             }
             upgrade(socket);
@@ -187,7 +198,8 @@ bool RemoteServer::handle(QTcpSocket *socket, const HttpHead &head, const QByteA
             return keep;
         }
         if (!sameOrigin(head)) {
-            respondError(socket, 403, QStringLiteral("a page from another origin may not send commands"), keep);
+            respondError(socket, 403,
+                         QStringLiteral("a page from another origin may not send commands"), keep);
             return keep;
         }
     }
@@ -197,10 +209,12 @@ bool RemoteServer::handle(QTcpSocket *socket, const HttpHead &head, const QByteA
                      r.allow.isEmpty() ? QByteArray() : "Allow: " + r.allow + "\r\n");
         return keep;
     case remotecmd::Route::Kind::DisplayPage:
-        respond(socket, 200, "text/html; charset=utf-8", page(QStringLiteral("display.html")), keep);
+        respond(socket, 200, "text/html; charset=utf-8", page(QStringLiteral("display.html")),
+                keep);
         return keep;
     case remotecmd::Route::Kind::ControlPage:
-        respond(socket, 200, "text/html; charset=utf-8", page(QStringLiteral("control.html")), keep);
+        respond(socket, 200, "text/html; charset=utf-8", page(QStringLiteral("control.html")),
+                keep);
         return keep;
     case remotecmd::Route::Kind::State:
         respond(socket, 200, "application/json", m_hub.stateJson(), keep);
@@ -212,8 +226,8 @@ bool RemoteServer::handle(QTcpSocket *socket, const HttpHead &head, const QByteA
         const QString peer = socket->peerAddress().toString();
         bool mapped = false;
         const quint32 v4 = socket->peerAddress().toIPv4Address(&mapped);
-        m_hub.execute(r.parsed.command, QStringLiteral("REMOTE ")
-                                            + (mapped ? QHostAddress(v4).toString() : peer));
+        m_hub.execute(r.parsed.command,
+                      QStringLiteral("REMOTE ") + (mapped ? QHostAddress(v4).toString() : peer));
         respond(socket, 200, "application/json", m_hub.stateJson(), keep);
         return keep;
     }
@@ -245,7 +259,8 @@ bool RemoteServer::sameOrigin(const HttpHead &head) const
 void RemoteServer::respond(QTcpSocket *socket, int status, const QByteArray &type,
                            const QByteArray &body, bool keepAlive, const QByteArray &extraFields)
 {
-    QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' + httphead::reason(status) + "\r\n";
+    QByteArray out
+        = "HTTP/1.1 " + QByteArray::number(status) + ' ' + httphead::reason(status) + "\r\n";
     out += "Content-Type: " + type + "\r\n";
     out += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
     out += "Cache-Control: no-store\r\n";

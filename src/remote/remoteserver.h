@@ -22,12 +22,12 @@ class RemoteServer : public QObject
 public:
     struct Limits
     {
-        qint64 maxHead = 8192;          // request line and header fields
+        qint64 maxHead = 8192; // request line and header fields
         qint64 maxBody = 4096;
-        int maxViewers = 64;            // WebSocket viewers, handshakes in flight included
+        int maxViewers = 64;                  // WebSocket viewers, handshakes in flight included
         qint64 maxViewerBacklog = 256 * 1024; // unsent bytes before a viewer is dropped
-        int maxConnections = 100;       // HTTP connections at once, upgrades not yet read included
-        int idleMs = 15000;             // an HTTP connection silent this long is closed
+        int maxConnections = 100; // HTTP connections at once, upgrades not yet read included
+        int idleMs = 15000;       // an HTTP connection silent this long is closed
     };
 
     explicit RemoteServer(RemoteHub &hub, QObject *parent = nullptr);

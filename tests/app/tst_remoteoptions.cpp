@@ -35,17 +35,21 @@ void TestRemoteOptions::refused_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("message"); // a part of the message
 
-    QTest::newRow("token-alone") << QStringList{"--remote-token", "x"} << "--remote-token needs --remote";
-    QTest::newRow("allow-alone") << QStringList{"--osc-allow", "10.0.0.0/8"} << "--osc-allow needs --osc";
+    QTest::newRow("token-alone") << QStringList{"--remote-token", "x"}
+                                 << "--remote-token needs --remote";
+    QTest::newRow("allow-alone") << QStringList{"--osc-allow", "10.0.0.0/8"}
+                                 << "--osc-allow needs --osc";
     QTest::newRow("port-too-big") << QStringList{"--remote", "70000"} << "port must be a number";
     QTest::newRow("port-not-number") << QStringList{"--remote", "http"} << "port must be a number";
     QTest::newRow("host-name") << QStringList{"--remote", "localhost:8080"} << "not an IP address";
     QTest::newRow("v6-without-brackets") << QStringList{"--remote", "::1:8080"} << "brackets";
-    QTest::newRow("lan-without-token") << QStringList{"--remote", "192.0.2.1:0"} << "--remote-token";
+    QTest::newRow("lan-without-token")
+        << QStringList{"--remote", "192.0.2.1:0"} << "--remote-token";
     QTest::newRow("any-without-token") << QStringList{"--remote", "0.0.0.0:0"} << "--remote-token";
-    QTest::newRow("address-not-here") << QStringList{"--remote", "192.0.2.1:0", "--remote-token", "x"}
-                                      << "not on this machine";
-    QTest::newRow("osc-address-not-here") << QStringList{"--osc", "192.0.2.1:0"} << "not on this machine";
+    QTest::newRow("address-not-here")
+        << QStringList{"--remote", "192.0.2.1:0", "--remote-token", "x"} << "not on this machine";
+    QTest::newRow("osc-address-not-here")
+        << QStringList{"--osc", "192.0.2.1:0"} << "not on this machine";
     QTest::newRow("bad-cidr") << QStringList{"--osc", "0", "--osc-allow", "10.0.0.0/99"} << "CIDR";
 }
 
@@ -80,8 +84,10 @@ void TestRemoteOptions::portInUse()
         port = tcp.serverPort();
     }
     QString error;
-    const auto services = RemoteServices::start(
-        options({udp ? QStringLiteral("--osc") : QStringLiteral("--remote"), QString::number(port)}), &error);
+    const auto services
+        = RemoteServices::start(options({udp ? QStringLiteral("--osc") : QStringLiteral("--remote"),
+                                         QString::number(port)}),
+                                &error);
     QVERIFY(!services);
     QVERIFY2(error.contains(QLatin1String("in use")), qPrintable(error));
 }
@@ -89,7 +95,8 @@ void TestRemoteOptions::portInUse()
 void TestRemoteOptions::loopbackBinds()
 {
     QString error;
-    const auto services = RemoteServices::start(options({"--remote", "0", "--osc", "127.0.0.1:0"}), &error);
+    const auto services
+        = RemoteServices::start(options({"--remote", "0", "--osc", "127.0.0.1:0"}), &error);
     QVERIFY2(services, qPrintable(error));
     QVERIFY(services->http()->address().isLoopback());
     QVERIFY(services->http()->port() != 0);
@@ -99,7 +106,8 @@ void TestRemoteOptions::programExitsOnPortInUse()
 {
     const QString build = qEnvironmentVariable("RV38T_BUILD_DIR");
     QString program;
-    for (const QString &candidate : {build + QStringLiteral("/rv38t-timer"), build + QStringLiteral("/src/app/rv38t-timer")}) {
+    for (const QString &candidate :
+         {build + QStringLiteral("/rv38t-timer"), build + QStringLiteral("/src/app/rv38t-timer")}) {
         if (QFileInfo(candidate).isExecutable())
             program = candidate;
     }
@@ -111,7 +119,8 @@ void TestRemoteOptions::programExitsOnPortInUse()
     QTemporaryDir dir; // no address file: the console would have no display to reach
     QProcess p;
     p.setWorkingDirectory(dir.path());
-    p.start(program, {QStringLiteral("--remote"), QStringLiteral("127.0.0.1:%1").arg(taken.serverPort())});
+    p.start(program,
+            {QStringLiteral("--remote"), QStringLiteral("127.0.0.1:%1").arg(taken.serverPort())});
     QVERIFY(p.waitForFinished(20000));
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 2);

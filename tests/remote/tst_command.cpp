@@ -30,25 +30,47 @@ void TestCommand::routes_data()
     QTest::addColumn<int>("status");
 
     using K = remotecmd::Route::Kind;
-    QTest::newRow("display-page") << QByteArray("GET") << QByteArray("/") << QByteArray() << int(K::DisplayPage) << 200;
-    QTest::newRow("page-with-query") << QByteArray("GET") << QByteArray("/?kiosk=1") << QByteArray() << int(K::DisplayPage) << 200;
-    QTest::newRow("control-page") << QByteArray("GET") << QByteArray("/control") << QByteArray() << int(K::ControlPage) << 200;
-    QTest::newRow("state") << QByteArray("GET") << QByteArray("/api/state") << QByteArray() << int(K::State) << 200;
-    QTest::newRow("trailing-slash") << QByteArray("GET") << QByteArray("/api/state/") << QByteArray() << int(K::None) << 404;
-    QTest::newRow("case-matters") << QByteArray("GET") << QByteArray("/API/STATE") << QByteArray() << int(K::None) << 404;
-    QTest::newRow("head-method") << QByteArray("HEAD") << QByteArray("/api/state") << QByteArray() << int(K::None) << 405;
-    QTest::newRow("run") << QByteArray("POST") << QByteArray("/api/run") << QByteArray() << int(K::Command) << 200;
-    QTest::newRow("run-whitespace-body") << QByteArray("POST") << QByteArray("/api/run") << QByteArray(" \r\n") << int(K::Command) << 200;
-    QTest::newRow("nudge-negative") << QByteArray("POST") << QByteArray("/api/nudge") << QByteArray(R"({"seconds":-359999})") << int(K::Command) << 200;
-    QTest::newRow("nudge-past-range") << QByteArray("POST") << QByteArray("/api/nudge") << QByteArray(R"({"seconds":360000})") << int(K::None) << 400;
-    QTest::newRow("nudge-null") << QByteArray("POST") << QByteArray("/api/nudge") << QByteArray(R"({"seconds":null})") << int(K::None) << 400;
-    QTest::newRow("time-extra-fields") << QByteArray("POST") << QByteArray("/api/time") << QByteArray(R"({"time":"00:00:05","x":1})") << int(K::Command) << 200;
-    QTest::newRow("time-parts-partial") << QByteArray("POST") << QByteArray("/api/time") << QByteArray(R"({"minutes":5})") << int(K::Command) << 200;
-    QTest::newRow("time-text-sign") << QByteArray("POST") << QByteArray("/api/time") << QByteArray(R"({"time":"+1:00:00"})") << int(K::None) << 400;
-    QTest::newRow("time-text-space") << QByteArray("POST") << QByteArray("/api/time") << QByteArray(R"({"time":"01:00: 0"})") << int(K::None) << 400;
-    QTest::newRow("time-text-other-digits") << QByteArray("POST") << QByteArray("/api/time") << QString::fromUtf8(R"({"time":"٠١:٠٠:٠٠"})").toUtf8() << int(K::None) << 400;
-    QTest::newRow("time-negative-part") << QByteArray("POST") << QByteArray("/api/time") << QByteArray(R"({"minutes":-1})") << int(K::None) << 400;
-    QTest::newRow("body-too-large") << QByteArray("POST") << QByteArray("/api/run") << QByteArray(4097, ' ') << int(K::None) << 413;
+    QTest::newRow("display-page") << QByteArray("GET") << QByteArray("/") << QByteArray()
+                                  << int(K::DisplayPage) << 200;
+    QTest::newRow("page-with-query") << QByteArray("GET") << QByteArray("/?kiosk=1") << QByteArray()
+                                     << int(K::DisplayPage) << 200;
+    QTest::newRow("control-page") << QByteArray("GET") << QByteArray("/control") << QByteArray()
+                                  << int(K::ControlPage) << 200;
+    QTest::newRow("state") << QByteArray("GET") << QByteArray("/api/state") << QByteArray()
+                           << int(K::State) << 200;
+    QTest::newRow("trailing-slash")
+        << QByteArray("GET") << QByteArray("/api/state/") << QByteArray() << int(K::None) << 404;
+    QTest::newRow("case-matters") << QByteArray("GET") << QByteArray("/API/STATE") << QByteArray()
+                                  << int(K::None) << 404;
+    QTest::newRow("head-method") << QByteArray("HEAD") << QByteArray("/api/state") << QByteArray()
+                                 << int(K::None) << 405;
+    QTest::newRow("run") << QByteArray("POST") << QByteArray("/api/run") << QByteArray()
+                         << int(K::Command) << 200;
+    QTest::newRow("run-whitespace-body") << QByteArray("POST") << QByteArray("/api/run")
+                                         << QByteArray(" \r\n") << int(K::Command) << 200;
+    QTest::newRow("nudge-negative")
+        << QByteArray("POST") << QByteArray("/api/nudge") << QByteArray(R"({"seconds":-359999})")
+        << int(K::Command) << 200;
+    QTest::newRow("nudge-past-range") << QByteArray("POST") << QByteArray("/api/nudge")
+                                      << QByteArray(R"({"seconds":360000})") << int(K::None) << 400;
+    QTest::newRow("nudge-null") << QByteArray("POST") << QByteArray("/api/nudge")
+                                << QByteArray(R"({"seconds":null})") << int(K::None) << 400;
+    QTest::newRow("time-extra-fields")
+        << QByteArray("POST") << QByteArray("/api/time")
+        << QByteArray(R"({"time":"00:00:05","x":1})") << int(K::Command) << 200;
+    QTest::newRow("time-parts-partial") << QByteArray("POST") << QByteArray("/api/time")
+                                        << QByteArray(R"({"minutes":5})") << int(K::Command) << 200;
+    QTest::newRow("time-text-sign") << QByteArray("POST") << QByteArray("/api/time")
+                                    << QByteArray(R"({"time":"+1:00:00"})") << int(K::None) << 400;
+    QTest::newRow("time-text-space") << QByteArray("POST") << QByteArray("/api/time")
+                                     << QByteArray(R"({"time":"01:00: 0"})") << int(K::None) << 400;
+    QTest::newRow("time-text-other-digits")
+        << QByteArray("POST") << QByteArray("/api/time")
+        << QString::fromUtf8(R"({"time":"٠١:٠٠:٠٠"})").toUtf8() << int(K::None) << 400;
+    QTest::newRow("time-negative-part") << QByteArray("POST") << QByteArray("/api/time")
+                                        << QByteArray(R"({"minutes":-1})") << int(K::None) << 400;
+    QTest::newRow("body-too-large") << QByteArray("POST") << QByteArray("/api/run")
+                                    << QByteArray(4097, ' ') << int(K::None) << 413;
 }
 
 void TestCommand::routes()
@@ -132,18 +154,28 @@ void TestCommand::head_data()
     QTest::addColumn<bool>("upgrade");
 
     QTest::newRow("http11") << QByteArray("GET / HTTP/1.1\r\nHost: a") << 0 << true << false;
-    QTest::newRow("http11-close") << QByteArray("GET / HTTP/1.1\r\nConnection: close") << 0 << false << false;
+    QTest::newRow("http11-close") << QByteArray("GET / HTTP/1.1\r\nConnection: close") << 0 << false
+                                  << false;
     QTest::newRow("http10") << QByteArray("GET / HTTP/1.0") << 0 << false << false;
-    QTest::newRow("http10-keep") << QByteArray("GET / HTTP/1.0\r\nConnection: Keep-Alive") << 0 << true << false;
-    QTest::newRow("upgrade") << QByteArray("GET /api/ws HTTP/1.1\r\nConnection: keep-alive, Upgrade\r\nUpgrade: WebSocket") << 0 << true << true;
+    QTest::newRow("http10-keep") << QByteArray("GET / HTTP/1.0\r\nConnection: Keep-Alive") << 0
+                                 << true << false;
+    QTest::newRow("upgrade") << QByteArray(
+        "GET /api/ws HTTP/1.1\r\nConnection: keep-alive, Upgrade\r\nUpgrade: WebSocket")
+                             << 0 << true << true;
     QTest::newRow("no-target") << QByteArray("GET HTTP/1.1") << 400 << false << false;
-    QTest::newRow("absolute-target") << QByteArray("GET http://x/ HTTP/1.1") << 400 << false << false;
+    QTest::newRow("absolute-target")
+        << QByteArray("GET http://x/ HTTP/1.1") << 400 << false << false;
     QTest::newRow("http2") << QByteArray("GET / HTTP/2") << 400 << false << false;
-    QTest::newRow("field-without-colon") << QByteArray("GET / HTTP/1.1\r\nHost") << 400 << false << false;
-    QTest::newRow("space-in-name") << QByteArray("GET / HTTP/1.1\r\nBad Name: x") << 400 << false << false;
-    QTest::newRow("negative-length") << QByteArray("POST / HTTP/1.1\r\nContent-Length: -1") << 400 << false << false;
-    QTest::newRow("signed-length") << QByteArray("POST / HTTP/1.1\r\nContent-Length: +5") << 400 << false << false;
-    QTest::newRow("chunked") << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: chunked") << 501 << false << false;
+    QTest::newRow("field-without-colon")
+        << QByteArray("GET / HTTP/1.1\r\nHost") << 400 << false << false;
+    QTest::newRow("space-in-name")
+        << QByteArray("GET / HTTP/1.1\r\nBad Name: x") << 400 << false << false;
+    QTest::newRow("negative-length")
+        << QByteArray("POST / HTTP/1.1\r\nContent-Length: -1") << 400 << false << false;
+    QTest::newRow("signed-length")
+        << QByteArray("POST / HTTP/1.1\r\nContent-Length: +5") << 400 << false << false;
+    QTest::newRow("chunked") << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: chunked") << 501
+                             << false << false;
     QByteArray many("GET / HTTP/1.1");
     for (int i = 0; i < 65; ++i)
         many += "\r\nX-" + QByteArray::number(i) + ": 1";

@@ -39,10 +39,18 @@ lo_message message(const QString &types, const QVariantList &values)
     lo_message m = lo_message_new();
     for (qsizetype i = 0; i < types.size(); ++i) {
         switch (types.at(i).toLatin1()) {
-        case 'i': lo_message_add_int32(m, values[i].toInt()); break;
-        case 'f': lo_message_add_float(m, values[i].toFloat()); break;
-        case 's': lo_message_add_string(m, values[i].toString().toUtf8().constData()); break;
-        case 'T': lo_message_add_true(m); break;
+        case 'i':
+            lo_message_add_int32(m, values[i].toInt());
+            break;
+        case 'f':
+            lo_message_add_float(m, values[i].toFloat());
+            break;
+        case 's':
+            lo_message_add_string(m, values[i].toString().toUtf8().constData());
+            break;
+        case 'T':
+            lo_message_add_true(m);
+            break;
         }
     }
     return m;
@@ -65,17 +73,19 @@ void TestOscServer::commands_data()
                           << "OSC 127.0.0.1= TIME 00:02:00";
     QTest::newRow("run") << QByteArray("/rv38t/run") << "" << QVariantList{} << QByteArrayList{}
                          << "00:01:30" << true << "OSC 127.0.0.1= RUN";
-    QTest::newRow("run-with-trigger-value") << QByteArray("/rv38t/run") << "i" << QVariantList{1}
-                                            << QByteArrayList{} << "00:01:30" << true << "OSC 127.0.0.1= RUN";
+    QTest::newRow("run-with-trigger-value")
+        << QByteArray("/rv38t/run") << "i" << QVariantList{1} << QByteArrayList{} << "00:01:30"
+        << true << "OSC 127.0.0.1= RUN";
     QTest::newRow("reset") << QByteArray("/rv38t/reset") << "" << QVariantList{}
-                           << QByteArrayList{frame("000130"), frame("000030"), frame("------"), frame("------")}
+                           << QByteArrayList{frame("000130"), frame("000030"), frame("------"),
+                                             frame("------")}
                            << "::" << false << "OSC 127.0.0.1= RESET";
     QTest::newRow("nudge-int") << QByteArray("/rv38t/nudge") << "i" << QVariantList{-60}
                                << QByteArrayList{frame("000030")} << "00:00:30" << false
                                << "OSC 127.0.0.1= NUDGE -60";
-    QTest::newRow("nudge-whole-float") << QByteArray("/rv38t/nudge") << "f" << QVariantList{60.0}
-                                       << QByteArrayList{frame("000230")} << "00:02:30" << false
-                                       << "OSC 127.0.0.1= NUDGE +60";
+    QTest::newRow("nudge-whole-float")
+        << QByteArray("/rv38t/nudge") << "f" << QVariantList{60.0}
+        << QByteArrayList{frame("000230")} << "00:02:30" << false << "OSC 127.0.0.1= NUDGE +60";
 }
 
 void TestOscServer::commands()
@@ -109,11 +119,13 @@ void TestOscServer::refused_data()
 
     QTest::newRow("unknown-address") << QByteArray("/rv38t/stop") << "" << QVariantList{};
     QTest::newRow("time-as-int") << QByteArray("/rv38t/time") << "i" << QVariantList{90};
-    QTest::newRow("time-out-of-range") << QByteArray("/rv38t/time") << "s" << QVariantList{"00:00:60"};
+    QTest::newRow("time-out-of-range")
+        << QByteArray("/rv38t/time") << "s" << QVariantList{"00:00:60"};
     QTest::newRow("time-no-argument") << QByteArray("/rv38t/time") << "" << QVariantList{};
     QTest::newRow("nudge-string") << QByteArray("/rv38t/nudge") << "s" << QVariantList{"60"};
     QTest::newRow("nudge-fraction") << QByteArray("/rv38t/nudge") << "f" << QVariantList{1.5};
-    QTest::newRow("nudge-two-arguments") << QByteArray("/rv38t/nudge") << "ii" << QVariantList{60, 60};
+    QTest::newRow("nudge-two-arguments")
+        << QByteArray("/rv38t/nudge") << "ii" << QVariantList{60, 60};
     QTest::newRow("nudge-bool") << QByteArray("/rv38t/nudge") << "T" << QVariantList{true};
 }
 
@@ -154,8 +166,10 @@ void TestOscServer::feedback()
             if (!m)
                 continue;
             const char *path = lo_get_path(d.data(), d.size());
-            if (QByteArray(path) == "/rv38t/feedback/time" && QByteArray(lo_message_get_types(m)) == "s")
-                times.append(QString::fromUtf8(reinterpret_cast<const char *>(lo_message_get_argv(m)[0])));
+            if (QByteArray(path) == "/rv38t/feedback/time"
+                && QByteArray(lo_message_get_types(m)) == "s")
+                times.append(
+                    QString::fromUtf8(reinterpret_cast<const char *>(lo_message_get_argv(m)[0])));
             lo_message_free(m);
         }
     });
@@ -194,7 +208,8 @@ void TestOscServer::senderAllowed_data()
     QTest::newRow("single-host") << "10.0.0.7" << QStringList{"10.0.0.7"} << true;
     QTest::newRow("single-host-other") << "10.0.0.8" << QStringList{"10.0.0.7"} << false;
     QTest::newRow("mapped-v4") << "::ffff:10.0.0.7" << QStringList{"10.0.0.0/8"} << true;
-    QTest::newRow("second-block") << "172.16.5.5" << QStringList{"10.0.0.0/8", "172.16.0.0/12"} << true;
+    QTest::newRow("second-block") << "172.16.5.5" << QStringList{"10.0.0.0/8", "172.16.0.0/12"}
+                                  << true;
 }
 
 void TestOscServer::senderAllowed()

@@ -49,53 +49,57 @@ static QByteArray readUntilBlankLine(QTcpSocket &socket, qint64 step)
 
 void TestRemoteServer::commands_data()
 {
-    QTest::addColumn<QString>("start");   // fields before, "HH:MM:SS"
-    QTest::addColumn<bool>("running");    // Run before
+    QTest::addColumn<QString>("start"); // fields before, "HH:MM:SS"
+    QTest::addColumn<bool>("running");  // Run before
     QTest::addColumn<QByteArray>("path");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QByteArrayList>("frames");
-    QTest::addColumn<QString>("time");    // the state's time after
+    QTest::addColumn<QString>("time"); // the state's time after
     QTest::addColumn<bool>("runningAfter");
     QTest::addColumn<QString>("logged");
 
     QTest::newRow("time-text") << "00:00:00" << false << QByteArray("/api/time")
                                << QByteArray(R"({"time":"00:01:30"})")
-                               << QByteArrayList{frame("000100"), frame("000130")} << "00:01:30" << false
-                               << "REMOTE 127.0.0.1= TIME 00:01:30";
-    QTest::newRow("time-one-digit-parts") << "00:00:00" << false << QByteArray("/api/time")
-                                          << QByteArray(R"({"time":"1:2:3"})")
-                                          << QByteArrayList{frame("010000"), frame("010200"), frame("010203")}
-                                          << "01:02:03" << false << "REMOTE 127.0.0.1= TIME 01:02:03";
+                               << QByteArrayList{frame("000100"), frame("000130")} << "00:01:30"
+                               << false << "REMOTE 127.0.0.1= TIME 00:01:30";
+    QTest::newRow("time-one-digit-parts")
+        << "00:00:00" << false << QByteArray("/api/time") << QByteArray(R"({"time":"1:2:3"})")
+        << QByteArrayList{frame("010000"), frame("010200"), frame("010203")} << "01:02:03" << false
+        << "REMOTE 127.0.0.1= TIME 01:02:03";
     QTest::newRow("time-numbers") << "00:00:00" << false << QByteArray("/api/time")
                                   << QByteArray(R"({"hours":99,"minutes":59,"seconds":59})")
-                                  << QByteArrayList{frame("990000"), frame("995900"), frame("995959")}
+                                  << QByteArrayList{frame("990000"), frame("995900"),
+                                                    frame("995959")}
                                   << "99:59:59" << false << "REMOTE 127.0.0.1= TIME 99:59:59";
     QTest::newRow("run") << "00:01:30" << false << QByteArray("/api/run") << QByteArray()
                          << QByteArrayList{} << "00:01:30" << true << "REMOTE 127.0.0.1= RUN";
-    QTest::newRow("run-empty-object") << "00:01:30" << false << QByteArray("/api/run") << QByteArray("{}")
-                                      << QByteArrayList{} << "00:01:30" << true << "REMOTE 127.0.0.1= RUN";
+    QTest::newRow("run-empty-object")
+        << "00:01:30" << false << QByteArray("/api/run") << QByteArray("{}") << QByteArrayList{}
+        << "00:01:30" << true << "REMOTE 127.0.0.1= RUN";
     QTest::newRow("pause") << "00:01:30" << true << QByteArray("/api/pause") << QByteArray()
                            << QByteArrayList{} << "00:01:30" << false << "REMOTE 127.0.0.1= PAUSE";
     QTest::newRow("reset") << "00:01:30" << true << QByteArray("/api/reset") << QByteArray()
-                           << QByteArrayList{frame("000130"), frame("000030"), frame("------"), frame("------")}
+                           << QByteArrayList{frame("000130"), frame("000030"), frame("------"),
+                                             frame("------")}
                            << "::" << false << "REMOTE 127.0.0.1= RESET";
-    QTest::newRow("nudge-plus-minute") << "00:01:30" << false << QByteArray("/api/nudge")
-                                       << QByteArray(R"({"seconds":60})") << QByteArrayList{frame("000230")}
-                                       << "00:02:30" << false << "REMOTE 127.0.0.1= NUDGE +60";
-    QTest::newRow("nudge-minus-carries") << "01:00:30" << true << QByteArray("/api/nudge")
-                                         << QByteArray(R"({"seconds":-60})")
-                                         << QByteArrayList{frame("000030"), frame("005930")}
-                                         << "00:59:30" << true << "REMOTE 127.0.0.1= NUDGE -60";
-    QTest::newRow("nudge-clamps-at-zero") << "00:00:30" << false << QByteArray("/api/nudge")
-                                          << QByteArray(R"({"seconds":-60})") << QByteArrayList{frame("------")}
-                                          << "00:00:00" << false << "REMOTE 127.0.0.1= NUDGE -60";
-    QTest::newRow("nudge-clamps-at-top") << "99:59:00" << false << QByteArray("/api/nudge")
-                                         << QByteArray(R"({"seconds":3600})") << QByteArrayList{frame("995959")}
-                                         << "99:59:59" << false << "REMOTE 127.0.0.1= NUDGE +3600";
-    QTest::newRow("nudge-after-reset") << "::" << false << QByteArray("/api/nudge")
-                                       << QByteArray(R"({"seconds":60})")
-                                       << QByteArrayList{frame("------"), frame("000100"), frame("000100")}
-                                       << "00:01:00" << false << "REMOTE 127.0.0.1= NUDGE +60";
+    QTest::newRow("nudge-plus-minute")
+        << "00:01:30" << false << QByteArray("/api/nudge") << QByteArray(R"({"seconds":60})")
+        << QByteArrayList{frame("000230")} << "00:02:30" << false << "REMOTE 127.0.0.1= NUDGE +60";
+    QTest::newRow("nudge-minus-carries")
+        << "01:00:30" << true << QByteArray("/api/nudge") << QByteArray(R"({"seconds":-60})")
+        << QByteArrayList{frame("000030"), frame("005930")} << "00:59:30" << true
+        << "REMOTE 127.0.0.1= NUDGE -60";
+    QTest::newRow("nudge-clamps-at-zero")
+        << "00:00:30" << false << QByteArray("/api/nudge") << QByteArray(R"({"seconds":-60})")
+        << QByteArrayList{frame("------")} << "00:00:00" << false << "REMOTE 127.0.0.1= NUDGE -60";
+    QTest::newRow("nudge-clamps-at-top")
+        << "99:59:00" << false << QByteArray("/api/nudge") << QByteArray(R"({"seconds":3600})")
+        << QByteArrayList{frame("995959")} << "99:59:59" << false
+        << "REMOTE 127.0.0.1= NUDGE +3600";
+    QTest::newRow("nudge-after-reset")
+        << "::" << false << QByteArray("/api/nudge") << QByteArray(R"({"seconds":60})")
+        << QByteArrayList{frame("------"), frame("000100"), frame("000100")} << "00:01:00" << false
+        << "REMOTE 127.0.0.1= NUDGE +60";
 }
 
 void TestRemoteServer::commands()
@@ -136,28 +140,43 @@ void TestRemoteServer::badInput_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("status");
 
-    QTest::newRow("malformed-json") << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":)") << 400;
-    QTest::newRow("not-an-object") << QByteArray("POST") << "/api/time" << QByteArray("[\"00:01:00\"]") << 400;
-    QTest::newRow("time-wrong-type") << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":90})") << 400;
-    QTest::newRow("time-minutes-60") << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":"00:60:00"})") << 400;
-    QTest::newRow("time-three-digits") << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":"100:00:00"})") << 400;
-    QTest::newRow("time-two-parts") << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":"01:30"})") << 400;
-    QTest::newRow("time-signed") << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":"-1:00:00"})") << 400;
+    QTest::newRow("malformed-json")
+        << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":)") << 400;
+    QTest::newRow("not-an-object")
+        << QByteArray("POST") << "/api/time" << QByteArray("[\"00:01:00\"]") << 400;
+    QTest::newRow("time-wrong-type")
+        << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":90})") << 400;
+    QTest::newRow("time-minutes-60")
+        << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":"00:60:00"})") << 400;
+    QTest::newRow("time-three-digits")
+        << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":"100:00:00"})") << 400;
+    QTest::newRow("time-two-parts")
+        << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":"01:30"})") << 400;
+    QTest::newRow("time-signed") << QByteArray("POST") << "/api/time"
+                                 << QByteArray(R"({"time":"-1:00:00"})") << 400;
     QTest::newRow("time-nothing") << QByteArray("POST") << "/api/time" << QByteArray("{}") << 400;
-    QTest::newRow("hours-fraction") << QByteArray("POST") << "/api/time" << QByteArray(R"({"hours":1.5})") << 400;
-    QTest::newRow("hours-string") << QByteArray("POST") << "/api/time" << QByteArray(R"({"hours":"1"})") << 400;
-    QTest::newRow("nudge-non-numeric") << QByteArray("POST") << "/api/nudge" << QByteArray(R"({"seconds":"ten"})") << 400;
-    QTest::newRow("nudge-fraction") << QByteArray("POST") << "/api/nudge" << QByteArray(R"({"seconds":0.5})") << 400;
-    QTest::newRow("nudge-huge") << QByteArray("POST") << "/api/nudge" << QByteArray(R"({"seconds":1e300})") << 400;
-    QTest::newRow("nudge-missing") << QByteArray("POST") << "/api/nudge" << QByteArray(R"({"second":5})") << 400;
-    QTest::newRow("run-garbage-body") << QByteArray("POST") << "/api/run" << QByteArray("go") << 400;
-    QTest::newRow("body-over-4KiB") << QByteArray("POST") << "/api/time"
-                                    << (QByteArray(R"({"time":"00:01:00","pad":")") + QByteArray(5000, 'x') + "\"}")
-                                    << 413;
+    QTest::newRow("hours-fraction")
+        << QByteArray("POST") << "/api/time" << QByteArray(R"({"hours":1.5})") << 400;
+    QTest::newRow("hours-string") << QByteArray("POST") << "/api/time"
+                                  << QByteArray(R"({"hours":"1"})") << 400;
+    QTest::newRow("nudge-non-numeric")
+        << QByteArray("POST") << "/api/nudge" << QByteArray(R"({"seconds":"ten"})") << 400;
+    QTest::newRow("nudge-fraction")
+        << QByteArray("POST") << "/api/nudge" << QByteArray(R"({"seconds":0.5})") << 400;
+    QTest::newRow("nudge-huge") << QByteArray("POST") << "/api/nudge"
+                                << QByteArray(R"({"seconds":1e300})") << 400;
+    QTest::newRow("nudge-missing")
+        << QByteArray("POST") << "/api/nudge" << QByteArray(R"({"second":5})") << 400;
+    QTest::newRow("run-garbage-body")
+        << QByteArray("POST") << "/api/run" << QByteArray("go") << 400;
+    QTest::newRow("body-over-4KiB")
+        << QByteArray("POST") << "/api/time"
+        << (QByteArray(R"({"time":"00:01:00","pad":")") + QByteArray(5000, 'x') + "\"}") << 413;
     QTest::newRow("unknown-path") << QByteArray("POST") << "/api/stop" << QByteArray() << 404;
     QTest::newRow("unknown-page") << QByteArray("GET") << "/index.html" << QByteArray() << 404;
     QTest::newRow("get-a-command") << QByteArray("GET") << "/api/run" << QByteArray() << 405;
-    QTest::newRow("put-time") << QByteArray("PUT") << "/api/time" << QByteArray(R"({"time":"00:01:00"})") << 405;
+    QTest::newRow("put-time") << QByteArray("PUT") << "/api/time"
+                              << QByteArray(R"({"time":"00:01:00"})") << 405;
     QTest::newRow("post-state") << QByteArray("POST") << "/api/state" << QByteArray() << 405;
     QTest::newRow("ws-without-upgrade") << QByteArray("GET") << "/api/ws" << QByteArray() << 400;
 }
@@ -197,14 +216,14 @@ void TestRemoteServer::rawBadInput_data()
     QTest::newRow("head-too-large")
         << (QByteArray("GET /api/state HTTP/1.1\r\nX-Pad: ") + QByteArray(9000, 'a') + "\r\n\r\n")
         << QByteArray("HTTP/1.1 431 ");
-    QTest::newRow("chunked-body")
-        << QByteArray("POST /api/nudge HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
-                      "e\r\n{\"seconds\":60}\r\n0\r\n\r\n")
-        << QByteArray("HTTP/1.1 501 ");
+    QTest::newRow("chunked-body") << QByteArray(
+        "POST /api/nudge HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
+        "e\r\n{\"seconds\":60}\r\n0\r\n\r\n")
+                                  << QByteArray("HTTP/1.1 501 ");
     QTest::newRow("bad-request-line") << QByteArray("HELLO\r\n\r\n") << QByteArray("HTTP/1.1 400 ");
-    QTest::newRow("two-lengths")
-        << QByteArray("POST /api/run HTTP/1.1\r\nContent-Length: 0\r\nContent-Length: 5\r\n\r\n")
-        << QByteArray("HTTP/1.1 400 ");
+    QTest::newRow("two-lengths") << QByteArray(
+        "POST /api/run HTTP/1.1\r\nContent-Length: 0\r\nContent-Length: 5\r\n\r\n")
+                                 << QByteArray("HTTP/1.1 400 ");
 }
 
 void TestRemoteServer::rawBadInput()
@@ -237,11 +256,15 @@ void TestRemoteServer::token_data()
     QTest::addColumn<int>("status");
 
     QTest::newRow("command-no-token") << QByteArray("POST") << "/api/run" << QByteArray() << 401;
-    QTest::newRow("command-wrong-token") << QByteArray("POST") << "/api/run" << QByteArray("Bearer s3cres") << 401;
-    QTest::newRow("command-token-prefix") << QByteArray("POST") << "/api/run" << QByteArray("Bearer s3c") << 401;
-    QTest::newRow("command-basic-scheme") << QByteArray("POST") << "/api/run" << QByteArray("Basic s3cret") << 401;
+    QTest::newRow("command-wrong-token")
+        << QByteArray("POST") << "/api/run" << QByteArray("Bearer s3cres") << 401;
+    QTest::newRow("command-token-prefix")
+        << QByteArray("POST") << "/api/run" << QByteArray("Bearer s3c") << 401;
+    QTest::newRow("command-basic-scheme")
+        << QByteArray("POST") << "/api/run" << QByteArray("Basic s3cret") << 401;
     QTest::newRow("bad-body-no-token") << QByteArray("POST") << "/api/nudge" << QByteArray() << 401;
-    QTest::newRow("command-right-token") << QByteArray("POST") << "/api/run" << QByteArray("Bearer s3cret") << 200;
+    QTest::newRow("command-right-token")
+        << QByteArray("POST") << "/api/run" << QByteArray("Bearer s3cret") << 200;
     QTest::newRow("state-no-token") << QByteArray("GET") << "/api/state" << QByteArray() << 200;
     QTest::newRow("page-no-token") << QByteArray("GET") << "/" << QByteArray() << 200;
 }
@@ -287,7 +310,8 @@ void TestRemoteServer::pushFollowsTick()
 
     QWebSocket ws;
     QStringList messages;
-    connect(&ws, &QWebSocket::textMessageReceived, &ws, [&](const QString &m) { messages.append(m); });
+    connect(&ws, &QWebSocket::textMessageReceived, &ws,
+            [&](const QString &m) { messages.append(m); });
     ws.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/ws").arg(f.server->port())));
     QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 5000);
     QCOMPARE(QJsonDocument::fromJson(messages[0].toUtf8())[QLatin1String("time")].toString(),
@@ -356,8 +380,10 @@ void TestRemoteServer::badHandshakesFreeTheirPlace()
         bad.back()->write("GET /api/ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
                           "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n\r\n");
     }
-    for (auto &s : bad)
-        { const QByteArray a = readUntilBlankLine(*s, 1 << 16); QVERIFY2(a.startsWith("HTTP/1.1 4"), a.left(60).constData()); }
+    for (auto &s : bad) {
+        const QByteArray a = readUntilBlankLine(*s, 1 << 16);
+        QVERIFY2(a.startsWith("HTTP/1.1 4"), a.left(60).constData());
+    }
     QTRY_COMPARE_WITH_TIMEOUT(f.server->viewerCount(), 0, 10000);
     QWebSocket good;
     QSignalSpy connected(&good, &QWebSocket::connected);
@@ -374,7 +400,8 @@ void TestRemoteServer::slowViewerDropped()
     // A viewer that reads, and one that completes the handshake and then reads nothing.
     QWebSocket reader;
     int readerMessages = 0;
-    connect(&reader, &QWebSocket::textMessageReceived, this, [&readerMessages] { ++readerMessages; });
+    connect(&reader, &QWebSocket::textMessageReceived, this,
+            [&readerMessages] { ++readerMessages; });
     reader.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/ws").arg(f.server->port())));
     QTRY_COMPARE_WITH_TIMEOUT(readerMessages, 1, 5000);
 
@@ -383,8 +410,9 @@ void TestRemoteServer::slowViewerDropped()
     QTRY_COMPARE_WITH_TIMEOUT(stalled.state(), QAbstractSocket::ConnectedState, 5000);
     // A small fixed window, so the kernel does not soak up what Qt must bound.
     stalled.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
-    stalled.write("GET /api/ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    stalled.write(
+        "GET /api/ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
     const QByteArray handshake = readUntilBlankLine(stalled, 1);
     QVERIFY2(handshake.startsWith("HTTP/1.1 101"), handshake.constData());
     stalled.setReadBufferSize(1); // from here on the test never reads it
@@ -394,7 +422,8 @@ void TestRemoteServer::slowViewerDropped()
     QList<qint64> ticks;
     QElapsedTimer clock;
     clock.start();
-    connect(f.window->INP_DELAY[2], &QLineEdit::textChanged, this, [&] { ticks.append(clock.elapsed()); });
+    connect(f.window->INP_DELAY[2], &QLineEdit::textChanged, this,
+            [&] { ticks.append(clock.elapsed()); });
     f.setFields(QStringLiteral("01"), QStringLiteral("00"), QStringLiteral("00"));
     f.window->SW_GO->setChecked(true);
     ticks.clear();

@@ -41,7 +41,8 @@ public:
     static QString executable()
     {
         const QString given = qEnvironmentVariable("RV38T_CHROMIUM");
-        for (const QString &p : {given, QStringLiteral("/usr/bin/chromium"), QStringLiteral("/usr/bin/chromium-browser")}) {
+        for (const QString &p : {given, QStringLiteral("/usr/bin/chromium"),
+                                 QStringLiteral("/usr/bin/chromium-browser")}) {
             if (!p.isEmpty() && QFileInfo(p).isExecutable())
                 return p;
         }
@@ -53,18 +54,24 @@ public:
     {
         const QString program = executable();
         if (program.isEmpty()) {
-            *why = QStringLiteral("no Chromium found (install Debian's chromium or set RV38T_CHROMIUM)");
+            *why = QStringLiteral(
+                "no Chromium found (install Debian's chromium or set RV38T_CHROMIUM)");
             return false;
         }
         if (!m_profile.isValid()) {
             *why = QStringLiteral("no temporary directory for the browser profile");
             return false;
         }
-        QStringList args{QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
-                         QStringLiteral("--disable-gpu"), QStringLiteral("--disable-quic"),
-                         QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
-                         QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
-                         QStringLiteral("--disable-extensions"), QStringLiteral("--no-proxy-server"),
+        QStringList args{QStringLiteral("--headless"),
+                         QStringLiteral("--no-sandbox"),
+                         QStringLiteral("--disable-gpu"),
+                         QStringLiteral("--disable-quic"),
+                         QStringLiteral("--no-first-run"),
+                         QStringLiteral("--disable-background-networking"),
+                         QStringLiteral("--disable-component-update"),
+                         QStringLiteral("--disable-sync"),
+                         QStringLiteral("--disable-extensions"),
+                         QStringLiteral("--no-proxy-server"),
                          QStringLiteral("--remote-debugging-address=127.0.0.1"),
                          QStringLiteral("--remote-debugging-port=0"),
                          QStringLiteral("--user-data-dir=") + m_profile.path()};
@@ -79,17 +86,20 @@ public:
         // The browser writes its DevTools port into the profile once it listens.
         QFile portFile(m_profile.filePath(QStringLiteral("DevToolsActivePort")));
         if (!waitFor([&] { return portFile.exists() && portFile.size() > 0; }, 30000)) {
-            *why = QStringLiteral("Chromium did not come up: ") + QString::fromLocal8Bit(m_process.readAll().right(400));
+            *why = QStringLiteral("Chromium did not come up: ")
+                   + QString::fromLocal8Bit(m_process.readAll().right(400));
             return false;
         }
         portFile.open(QIODevice::ReadOnly);
         const int port = portFile.readLine().trimmed().toInt();
         // The page target's own socket.
         QString pageSocket;
-        waitFor([&] {
-            pageSocket = pageDebuggerUrl(port, url);
-            return !pageSocket.isEmpty();
-        }, 20000);
+        waitFor(
+            [&] {
+                pageSocket = pageDebuggerUrl(port, url);
+                return !pageSocket.isEmpty();
+            },
+            20000);
         if (pageSocket.isEmpty()) {
             *why = QStringLiteral("Chromium shows no page for %1").arg(url.toString());
             return false;
@@ -97,7 +107,8 @@ public:
         QObject::connect(&m_devtools, &QWebSocket::textMessageReceived, &m_devtools,
                          [this](const QString &m) { onMessage(m); });
         m_devtools.open(QUrl(pageSocket));
-        if (!waitFor([&] { return m_devtools.state() == QAbstractSocket::ConnectedState; }, 10000)) {
+        if (!waitFor([&] { return m_devtools.state() == QAbstractSocket::ConnectedState; },
+                     10000)) {
             *why = QStringLiteral("no DevTools connection to the page");
             return false;
         }
@@ -108,17 +119,19 @@ public:
     QString evaluate(const QString &expression, int timeoutMs = 5000)
     {
         const int id = ++m_nextId;
-        const QJsonObject call{{QStringLiteral("id"), id},
-                               {QStringLiteral("method"), QStringLiteral("Runtime.evaluate")},
-                               {QStringLiteral("params"), QJsonObject{{QStringLiteral("expression"), expression},
-                                                                      {QStringLiteral("returnByValue"), true}}}};
-        m_devtools.sendTextMessage(QString::fromUtf8(QJsonDocument(call).toJson(QJsonDocument::Compact)));
+        const QJsonObject call{
+            {QStringLiteral("id"), id},
+            {QStringLiteral("method"), QStringLiteral("Runtime.evaluate")},
+            {QStringLiteral("params"), QJsonObject{{QStringLiteral("expression"), expression},
+                                                   {QStringLiteral("returnByValue"), true}}}};
+        m_devtools.sendTextMessage(
+            QString::fromUtf8(QJsonDocument(call).toJson(QJsonDocument::Compact)));
         waitFor([&] { return m_results.contains(id); }, timeoutMs);
         const QJsonValue v = m_results.take(id);
-        return v.isString() ? v.toString() : v.isDouble() ? QString::number(v.toDouble(), 'f', 3)
-                                                            : v.isBool() ? (v.toBool() ? QStringLiteral("true")
-                                                                                       : QStringLiteral("false"))
-                                                                         : QString();
+        return v.isString()   ? v.toString()
+               : v.isDouble() ? QString::number(v.toDouble(), 'f', 3)
+               : v.isBool()   ? (v.toBool() ? QStringLiteral("true") : QStringLiteral("false"))
+                              : QString();
     }
 
     // Serves the event loop until `done` holds or the time is up; polls, never sleeps blind.
@@ -128,7 +141,8 @@ public:
         while (!done()) {
             if (deadline.hasExpired())
                 return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
+                                            10);
         }
         return true;
     }
@@ -136,14 +150,17 @@ public:
 private:
     QString pageDebuggerUrl(int port, const QUrl &url)
     {
-        QNetworkReply *reply = m_nam.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/json/list").arg(port))));
+        QNetworkReply *reply = m_nam.get(
+            QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/json/list").arg(port))));
         waitFor([reply] { return reply->isFinished(); }, 5000);
         const QJsonArray targets = QJsonDocument::fromJson(reply->readAll()).array();
         reply->deleteLater();
         for (const QJsonValue &t : targets) {
             const QJsonObject o = t.toObject();
             if (o.value(QLatin1String("type")).toString() == QLatin1String("page")
-                && o.value(QLatin1String("url")).toString().startsWith(url.toString(QUrl::RemovePath)))
+                && o.value(QLatin1String("url"))
+                       .toString()
+                       .startsWith(url.toString(QUrl::RemovePath)))
                 return o.value(QLatin1String("webSocketDebuggerUrl")).toString();
         }
         return QString();
@@ -155,11 +172,17 @@ private:
         if (!o.contains(QLatin1String("id")))
             return;
         const QJsonObject result = o.value(QLatin1String("result")).toObject();
-        QJsonValue value = result.value(QLatin1String("result")).toObject().value(QLatin1String("value"));
+        QJsonValue value
+            = result.value(QLatin1String("result")).toObject().value(QLatin1String("value"));
         if (result.contains(QLatin1String("exceptionDetails"))) {
             // A thrown expression reads as its message, so a caller sees why.
             value = QStringLiteral("exception: ")
-                    + result.value(QLatin1String("exceptionDetails")).toObject().value(QLatin1String("exception")).toObject().value(QLatin1String("description")).toString();
+                    + result.value(QLatin1String("exceptionDetails"))
+                          .toObject()
+                          .value(QLatin1String("exception"))
+                          .toObject()
+                          .value(QLatin1String("description"))
+                          .toString();
         }
         m_results.insert(o.value(QLatin1String("id")).toInt(), value);
     }

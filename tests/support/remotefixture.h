@@ -96,12 +96,14 @@ struct RemoteFixture
         QByteArray body;
     };
     // One request over QNetworkAccessManager, waited for.
-    Answer request(const QByteArray &method, const QString &path, const QByteArray &body = QByteArray(),
+    Answer request(const QByteArray &method, const QString &path,
+                   const QByteArray &body = QByteArray(),
                    const QByteArray &authorization = QByteArray())
     {
         QNetworkRequest req(url(path));
         if (!body.isEmpty())
-            req.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+            req.setHeader(QNetworkRequest::ContentTypeHeader,
+                          QByteArrayLiteral("application/json"));
         if (!authorization.isEmpty())
             req.setRawHeader("Authorization", authorization);
         QNetworkReply *reply = nam.sendCustomRequest(req, method, body);
