@@ -66,12 +66,12 @@ bool senderAllowed(const QHostAddress &sender, const QList<Subnet> &allowed)
 {
     if (sender.isNull())
         return false;
-    if (sender.isLoopback())
-        return true;
     // A v4 sender on a dual-stack socket arrives as ::ffff:a.b.c.d.
     bool mapped = false;
     const quint32 v4 = sender.toIPv4Address(&mapped);
     const QHostAddress plain = mapped ? QHostAddress(v4) : sender;
+    if (plain.isLoopback())
+        return true;
     for (const Subnet &s : allowed) {
         if (plain.isInSubnet(s.first, s.second))
             return true;

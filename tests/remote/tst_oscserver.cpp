@@ -207,6 +207,7 @@ void TestOscServer::senderAllowed_data()
     QTest::newRow("lan-outside-block") << "192.168.2.20" << QStringList{"192.168.1.0/24"} << false;
     QTest::newRow("single-host") << "10.0.0.7" << QStringList{"10.0.0.7"} << true;
     QTest::newRow("single-host-other") << "10.0.0.8" << QStringList{"10.0.0.7"} << false;
+    QTest::newRow("mapped-loopback") << "::ffff:127.0.0.1" << QStringList{} << true;
     QTest::newRow("mapped-v4") << "::ffff:10.0.0.7" << QStringList{"10.0.0.0/8"} << true;
     QTest::newRow("second-block") << "172.16.5.5" << QStringList{"10.0.0.0/8", "172.16.0.0/12"}
                                   << true;
