@@ -8,6 +8,7 @@
 #include "countdown/countdown.h"
 #include "countdown/timeframesender.h"
 #include "links/addresslist.h"
+#include "links/healthbook.h"
 #include "links/supervisor.h"
 #include "countdown/timemath.h"
 #include "remote/remotehub.h"
@@ -42,8 +43,10 @@ Rooms wireRooms(MainWindow &w)
     hooks.sendCurrentTime = [sender] { sender->INP_DELAY_Change(0); };
     hooks.paintLamp = [lamp](const QColor &colour) { lamp->setFillColor(colour); };
     hooks.openPanel = [swCfg] { swCfg->setChecked(true); };
-    r.supervisor
-        = new Supervisor(*list, *w.TCPIP_TCP, *w.TCPIP_UDP, std::move(hooks), w.TIM_IP_CON, &w);
+    hooks.describeLamp = [lamp](const QString &text) { lamp->setToolTip(text); };
+    r.supervisor = new Supervisor(*list, *w.TCPIP_TCP, *w.TCPIP_UDP, std::move(hooks), w.TIM_IP_CON, &w);
+    r.health = new HealthBook(*list, *w.TCPIP_TCP, [log] { return log->now(); }, &w);
+    r.supervisor->setHealthBook(r.health);
     return r;
 }
 
@@ -57,8 +60,8 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     Countdown *countdown = w.countdown();
     EventLog *log = w.eventLog();
 
-    // Each display's health record; none until the links room keeps them.
-    const auto displays = [] { return QList<DisplayHealth>(); };
+    HealthBook *health = w.healthBook();
+    const auto displays = [health] { return health ? health->records() : QList<DisplayHealth>(); };
 
     RemoteConsole c;
     c.setTime = [fields](int h, int m, int s) {
@@ -91,4 +94,6 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     QObject::connect(swGo, &QCheckBox::toggled, h, &RemoteHub::notifyChanged);
     QObject::connect(title, &QLineEdit::textChanged, h, &RemoteHub::notifyChanged);
     QObject::connect(lamp, &ShapeWidget::fillColorChanged, h, &RemoteHub::notifyChanged);
+    if (health)
+        QObject::connect(health, &HealthBook::changed, h, &RemoteHub::notifyChanged);
 }

@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
@@ -324,7 +325,12 @@ void TestRemoteServer::pushFollowsTick()
     QCOMPARE(s.value(QLatin1String("time")).toString(), QStringLiteral("00:00:59"));
     QCOMPARE(s.value(QLatin1String("frame")).toString(), QStringLiteral("000059"));
     QCOMPARE(s.value(QLatin1String("running")).toBool(), true);
-    QVERIFY(s.value(QLatin1String("displays")).isArray());
+    // Each entry's health record, as the links room keeps it.
+    const QJsonArray displays = s.value(QLatin1String("displays")).toArray();
+    QCOMPARE(displays.size(), 1);
+    QCOMPARE(displays[0][QLatin1String("address")].toString(), QStringLiteral("127.0.0.2"));
+    QCOMPARE(displays[0][QLatin1String("state")].toString(), QStringLiteral("connected"));
+    QVERIFY(displays[0].toObject().contains(QLatin1String("errorCount")));
     // A request answered after the push would have queued behind any second one.
     QCOMPARE(f.request("GET", QStringLiteral("/api/state")).status, 200);
     QCOMPARE(messages.size(), 2);
