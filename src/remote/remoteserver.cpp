@@ -325,17 +325,28 @@ void RemoteServer::onNewViewer()
         m_viewers.append(viewer);
         connect(viewer, &QWebSocket::disconnected, this, [this, viewer] {
             m_viewers.removeOne(viewer);
+            if (m_viewers.isEmpty())
+                m_lastPush.clear();
             viewer->deleteLater();
         });
-        sendTo(viewer, m_hub.stateJson());
+        const QByteArray json = m_hub.stateJson();
+        if (m_viewers.size() == 1)
+            m_lastPush = json; // what every viewer now has
+        sendTo(viewer, json);
     }
 }
 
 void RemoteServer::push()
 {
-    if (m_viewers.isEmpty())
+    if (m_viewers.isEmpty()) {
+        m_lastPush.clear(); // whoever comes next starts from the state sent on connect
         return;
+    }
     const QByteArray json = m_hub.pushJson();
+    // A change signal that changed nothing a viewer sees sends nothing.
+    if (json == m_lastPush)
+        return;
+    m_lastPush = json;
     const QList<QWebSocket *> viewers = m_viewers;
     for (QWebSocket *v : viewers)
         sendTo(v, json);
@@ -347,6 +358,8 @@ void RemoteServer::sendTo(QWebSocket *viewer, const QByteArray &json)
     if (viewer->bytesToWrite() + json.size() + 14 > m_limits.maxViewerBacklog) {
         const QString peer = viewer->peerAddress().toString();
         m_viewers.removeOne(viewer);
+        if (m_viewers.isEmpty())
+            m_lastPush.clear();
         viewer->disconnect(this);
         viewer->abort();
         viewer->deleteLater();

@@ -68,6 +68,7 @@ private:
     QWebSocketServer *m_ws = nullptr;
     QList<QWebSocket *> m_viewers;
     QByteArray m_token;
+    QByteArray m_lastPush;
     Limits m_limits;
     int m_connections = 0;
     QList<QTcpSocket *> m_handshakes; // handed to Qt's WebSocket server, not yet viewers

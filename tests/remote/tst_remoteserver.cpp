@@ -27,6 +27,7 @@ private slots:
     void token();
     void crossOriginCommandRefused();
     void pushFollowsTick();
+    void pushOnlyWhatChanged();
     void viewersCapped();
     void badHandshakesFreeTheirPlace();
     void slowViewerDropped();
@@ -340,6 +341,48 @@ void TestRemoteServer::pushFollowsTick()
     QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 3, 5000);
     QCOMPARE(QJsonDocument::fromJson(messages[2].toUtf8())[QLatin1String("title")].toString(),
              QStringLiteral("Act two"));
+}
+
+void TestRemoteServer::pushOnlyWhatChanged()
+{
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    f.window->TIM_REBOUR->stop();
+    // The title changes the state and sends no frame, so the state can come back byte for byte.
+    f.window->INP_TITLE->setText(QStringLiteral("A"));
+    const QUrl url(QStringLiteral("ws://127.0.0.1:%1/api/ws").arg(f.server->port()));
+    auto titles = [](const QStringList &messages) {
+        QStringList out;
+        for (const QString &m : messages)
+            out << QJsonDocument::fromJson(m.toUtf8())[QLatin1String("title")].toString();
+        return out;
+    };
+    QStringList first;
+    {
+        QWebSocket ws;
+        connect(&ws, &QWebSocket::textMessageReceived, &ws, [&](const QString &m) { first << m; });
+        ws.open(url);
+        QTRY_COMPARE_WITH_TIMEOUT(first.size(), 1, 5000);
+        f.window->INP_TITLE->setText(QStringLiteral("B"));
+        f.window->INP_TITLE->setText(QStringLiteral("A"));
+        f.hub.notifyChanged();
+        // A request answered after the pushes: nothing changed in the end, nothing was sent.
+        QCOMPARE(f.request("GET", QStringLiteral("/api/state")).status, 200);
+        QCOMPARE(titles(first), QStringList{QStringLiteral("A")});
+        f.window->INP_TITLE->setText(QStringLiteral("B"));
+        QTRY_COMPARE_WITH_TIMEOUT(titles(first), (QStringList{"A", "B"}), 5000);
+        ws.close();
+        QTRY_COMPARE_WITH_TIMEOUT(f.server->viewerCount(), 0, 5000);
+    }
+    // Unseen by anyone the title moves on; back to the last one pushed, the next viewer sees it.
+    f.window->INP_TITLE->setText(QStringLiteral("C"));
+    QWebSocket ws;
+    QStringList second;
+    connect(&ws, &QWebSocket::textMessageReceived, &ws, [&](const QString &m) { second << m; });
+    ws.open(url);
+    QTRY_COMPARE_WITH_TIMEOUT(second.size(), 1, 5000);
+    f.window->INP_TITLE->setText(QStringLiteral("B"));
+    QTRY_COMPARE_WITH_TIMEOUT(titles(second), (QStringList{"C", "B"}), 5000);
 }
 
 void TestRemoteServer::viewersCapped()
