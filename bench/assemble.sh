@@ -5,7 +5,7 @@ cd "$(dirname "$0")" || exit 1
   echo "# Performance and reliability results"
   echo
   echo "Written by \`./scripts/bench\`, \`./scripts/fuzz\` and \`./scripts/soak\`; each section says when and how it was made."
-  for s in bench notes fuzz soak; do
+  for s in bench remote notes fuzz soak; do
     [ -f results/$s.md ] && { echo; cat results/$s.md; }
   done
 } > RESULTS.md

@@ -2,7 +2,7 @@
 # Sourced, not run.  Sets BUILD_DIR.
 
 RV38T_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-RV38T_PACKAGES="qt6-base-dev libgl-dev fonts-liberation cmake g++ ninja-build iproute2 nftables stress-ng bc"
+RV38T_PACKAGES="qt6-base-dev libgl-dev fonts-liberation cmake g++ ninja-build iproute2 nftables stress-ng bc qt6-websockets-dev liblo-dev pkg-config chromium"
 
 rv38t_install() {
   local missing=() p
