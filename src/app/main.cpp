@@ -49,6 +49,16 @@ int main(int argc, char *argv[])
     // One look on every desktop: the layout is fixed to the pixel.
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
+    // Caught from here on, so a signal during start-up is not a kill: it waits
+    // in the pipe and closes the window once the event loop runs.
+    MainWindow *windowToClose = nullptr;
+    UnixSignals signalsToClose([&windowToClose](int) {
+        if (windowToClose)
+            windowToClose->close();
+        else
+            QCoreApplication::exit(0);
+    });
+
     // One console per directory, taken once the directory is settled and
     // before the window: a second console stops here.
     DirectoryLock directoryLock;
@@ -58,7 +68,7 @@ int main(int argc, char *argv[])
     QtSocketFactory sockets;
     MainWindow window(sockets);
     // A termination signal closes the window as the operator's close does.
-    UnixSignals signalsToClose([&window](int) { window.close(); });
+    windowToClose = &window;
     window.Form_Load();
     if (remote)
         wireRemote(window, remote->hub());
