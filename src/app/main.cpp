@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/options.h"
+#include "app/workdir.h"
 #include "core/qtsockets.h"
 
 #include <QApplication>
@@ -29,6 +30,13 @@ int main(int argc, char *argv[])
         if (!parsed.message.endsWith(QLatin1Char('\n')))
             std::fputc('\n', ok ? stdout : stderr);
         return ok ? 0 : 2;
+    }
+    // The files are read and written relative to the current directory: it is
+    // settled before the window reads them.
+    const QString notEntered = workdir::enter(parsed.options);
+    if (!notEntered.isEmpty()) {
+        std::fprintf(stderr, "rv38t-timer: %s\n", qPrintable(notEntered));
+        return 1;
     }
 
     // One look on every desktop: the layout is fixed to the pixel.
