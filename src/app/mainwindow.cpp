@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -137,7 +138,8 @@ void MainWindow::buildControls()
     // Created back to front: among labels, shapes and the picture the last made
     // lies in front, and every input control lies above them all.
     Image1 = place(new QLabel(this), QStringLiteral("Image1"), 15, 390, 3480, 1455);
-    Image1->setPixmap(artwork::displayUnit());
+    // Painted for the sharpest screen, so a scaled one shows it at full resolution.
+    Image1->setPixmap(artwork::displayUnit(qGuiApp->devicePixelRatio()));
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     const QFont colonFont = monoFont(26.25, true);
