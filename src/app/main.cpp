@@ -4,6 +4,7 @@
 #include "core/qtsockets.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QStyleFactory>
 
 #include <cstdio>
@@ -17,9 +18,23 @@ int main(int argc, char *argv[])
 #ifdef RV38T_REPORT_SHOWN
     ShownReporter shown; // the start-up benchmark's build only: "shown N ms" at first paint
 #endif
-    QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("rv38t-timer"));
     QApplication::setApplicationVersion(QStringLiteral("1.0A"));
+    // Help and version need no display server: answered before one is opened,
+    // so they work in a terminal without one. Anything else is parsed again
+    // below, once Qt has taken its own options (-platform ...) out.
+    {
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments.append(QString::fromLocal8Bit(argv[i]));
+        const ParsedOptions early = parseOptions(arguments);
+        if (early.outcome == ParsedOptions::Outcome::ExitOk) {
+            const QCoreApplication core(argc, argv); // names the program in the help text
+            std::fputs(qPrintable(parseOptions(QCoreApplication::arguments()).message), stdout);
+            return 0;
+        }
+    }
+    QApplication app(argc, argv);
 
     // Options are settled before any window exists: one that cannot be honoured
     // stops the program here.
