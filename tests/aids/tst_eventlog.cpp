@@ -1,5 +1,5 @@
-#include "aids/eventlog.h"
-#include "controls/controls.h"
+#include "support/fakesockets.h"
+#include "support/roomsfixture.h"
 
 #include <QLocale>
 #include <QtTest>
@@ -11,17 +11,13 @@ QDateTime fixedNow()
     return QDateTime(QDate(2026, 12, 6), QTime(14, 3, 22));
 }
 
-// The log area with its room, under a fixed clock and a '/' separator.
+// The log area with its room in the real window, under a fixed clock and a '/' separator.
 struct Rig
 {
-    Rig()
-    {
-        log.setClock(fixedNow);
-        log.setDateSeparator(QLatin1Char('/'));
-    }
-
-    LogArea inpLog;
-    EventLog log{&inpLog};
+    FakeSocketFactory factory;
+    RoomsFixture console{factory};
+    LogArea &inpLog = console.inpLog;
+    EventLog &log = console.log;
 };
 
 const QString kStamp = QStringLiteral("06/12/26 14:03:22 ");
@@ -163,9 +159,8 @@ void TestEventLog::doubleClickClears()
     Rig rig;
     for (int i = 0; i < lines; ++i)
         rig.log.LOG_APPEND(QStringLiteral("192.0.2.%1= CONNECT").arg(i));
-    rig.inpLog.resize(300, 200);
-    rig.inpLog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&rig.inpLog));
+    rig.console.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&rig.console.window));
     QTest::mouseDClick(rig.inpLog.viewport(), Qt::LeftButton, {}, QPoint(20, 20));
     QCOMPARE(rig.log.text(), QString());
 

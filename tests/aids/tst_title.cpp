@@ -1,6 +1,5 @@
-#include "aids/title.h"
-#include "controls/controls.h"
-#include "support/testfiles.h"
+#include "support/fakesockets.h"
+#include "support/roomsfixture.h"
 
 #include <QVBoxLayout>
 #include <QtTest>
@@ -12,20 +11,15 @@ namespace {
 const QString kFile = QStringLiteral("TITLE.CFG");
 const QString kInitial = QStringLiteral("TITLE HERE");
 
-// The title field and one more control to take the focus, in one window.
+// The title field and one more control to take the focus, in the real window.
 struct Rig
 {
-    Rig()
-    {
-        auto *layout = new QVBoxLayout(&window);
-        layout->addWidget(&inpTitle);
-        layout->addWidget(&other);
-    }
-
-    QWidget window;
-    TitleField inpTitle{kInitial};
-    QLineEdit other;
-    Title title{&inpTitle};
+    FakeSocketFactory factory;
+    RoomsFixture console{factory, false};
+    MainWindow &window = console.window;
+    TitleField &inpTitle = console.inpTitle;
+    QLineEdit &other = console.inpIp;
+    Title &title = console.title;
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "core/socketarray.h"
 #include "support/fakesockets.h"
+#include "support/testfiles.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -12,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+#include <optional>
 
 // The window as laid out: every control where the operator's panel expects it.
 class TestMainWindow : public QObject
@@ -27,13 +30,12 @@ private slots:
     void initialState();
 
 private:
-    QTemporaryDir m_dir;
+    std::optional<TempCurrentDir> m_dir;
 };
 
 void TestMainWindow::init()
 {
-    QVERIFY(m_dir.isValid());
-    QDir::setCurrent(m_dir.path());
+    QVERIFY(m_dir.emplace().isValid());
 }
 
 void TestMainWindow::layout_data()

@@ -3,6 +3,7 @@
 #include "links/addresslist.h"
 #include "core/qtsockets.h"
 #include "links/supervisor.h"
+#include "support/testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -55,9 +56,8 @@ static QSet<QString> listeningInodes()
 
 void TestNoListen::consoleOpensNoListeningSocket()
 {
-    QTemporaryDir dir;
+    TempCurrentDir dir;
     QVERIFY(dir.isValid());
-    QDir::setCurrent(dir.path());
 
     // A display that accepts, and a recovery listener, both the test's own.
     QTcpServer display;

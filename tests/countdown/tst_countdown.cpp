@@ -1,57 +1,54 @@
-#include "support/countdownfixture.h"
+#include "support/fakesockets.h"
+#include "support/roomsfixture.h"
 
-#include <QHBoxLayout>
 #include <QtTest>
 
 namespace {
 
-const QColor kRunning = CountdownControls::running();
-const QColor kStopped = CountdownControls::stopped();
+const QColor kRunning = RoomsFixture::running();
+const QColor kStopped = RoomsFixture::stopped();
 
-// What the change handling saw at each call: its index, the three texts, the Run value.
+// What the change handling saw at each send: the three texts, the Run value.
 struct Call
 {
-    int index;
     QString texts;
     bool running;
 };
 
-struct Fields
+// The real window with one display connected and marked, so that every run of
+// the change handling sends exactly one frame; each send records what the
+// handling saw, and each field's text change records its index.
+struct Rig : FakeSocketFactory
 {
-    QWidget window;
-    DelayField hours{&window};
-    DelayField minutes{&window};
-    DelayField seconds{&window};
-    std::array<DelayField *, 3> fields{&hours, &minutes, &seconds};
+    Rig()
+    {
+        console.addEntry(QStringLiteral("display"));
+        tcp.at(0)->fireConnected();
+        onSend = [this](int, const QByteArray &) { calls.append({texts(), swGo.isChecked()}); };
+        for (int i = 0; i < 3; ++i)
+            QObject::connect(fields[i], &QLineEdit::textChanged, &window, [this, i] { changed << i; });
+        calls.clear();
+    }
+
+    RoomsFixture console{*this};
+    MainWindow &window = console.window;
+    QCheckBox &swGo = console.swGo;
+    QPushButton &bReset = console.bReset;
+    QTimer &timer = console.timRebour;
+    ShapeWidget &vert = console.vert;
+    ShapeWidget &rouge = console.rouge;
+    Countdown &countdown = console.countdown;
+    DelayField &seconds = console.inpDelay2;
+    std::array<DelayField *, 3> fields{&console.inpDelay0, &console.inpDelay1, &console.inpDelay2};
     QList<Call> calls;
-};
+    QList<int> changed;
 
-// The countdown's controls in one window, with a change handling that records
-// what it sees instead of sending.
-struct Rig : Fields, CountdownControls
-{
-    Rig() : CountdownControls(fields, [this](int index) { record(index); }, &window)
-    {
-        auto *layout = new QHBoxLayout(&window);
-        for (int i = 0; i < 3; ++i) {
-            layout->addWidget(fields[i]);
-            QObject::connect(fields[i], &QLineEdit::textChanged, &countdown, [this, i] { record(i); });
-        }
-        layout->addWidget(&swGo);
-        layout->addWidget(&bReset);
-    }
-
-    QString texts() const
-    {
-        return hours.text() + QLatin1Char(':') + minutes.text() + QLatin1Char(':') + seconds.text();
-    }
-    void record(int index) { calls.append({index, texts(), swGo.isChecked()}); }
+    QString texts() const { return console.texts(); }
     void set(const QString &hms)
     {
-        const QStringList parts = hms.split(QLatin1Char(':'));
-        for (int i = 0; i < 3; ++i)
-            fields[i]->setText(parts.at(i));
+        console.set(hms);
         calls.clear();
+        changed.clear();
     }
     QStringList seen() const
     {
@@ -151,13 +148,14 @@ void TestCountdown::reset_data()
     QTest::addColumn<QString>("from");
     QTest::addColumn<bool>("running");
     QTest::addColumn<QStringList>("seen");
+    // The fields whose text changed; the last send is Reset's own direct call.
     QTest::addColumn<QList<int>>("indexes");
     const QStringList fromTimeSeen{":02:03", "::03", "::", "::"};
-    QTest::newRow("running") << "01:02:03" << true << fromTimeSeen << QList<int>{0, 1, 2, 0};
-    QTest::newRow("stopped") << "01:02:03" << false << fromTimeSeen << QList<int>{0, 1, 2, 0};
+    QTest::newRow("running") << "01:02:03" << true << fromTimeSeen << QList<int>{0, 1, 2};
+    QTest::newRow("stopped") << "01:02:03" << false << fromTimeSeen << QList<int>{0, 1, 2};
     // Already empty: only the direct call, so the displays still get the blank frame.
-    QTest::newRow("already-empty") << "::" << false << QStringList{"::"} << QList<int>{0};
-    QTest::newRow("one-field-set") << "::07" << true << QStringList{"::", "::"} << QList<int>{2, 0};
+    QTest::newRow("already-empty") << "::" << false << QStringList{"::"} << QList<int>{};
+    QTest::newRow("one-field-set") << "::07" << true << QStringList{"::", "::"} << QList<int>{2};
 }
 
 void TestCountdown::reset()
@@ -172,12 +170,9 @@ void TestCountdown::reset()
     rig.bReset.click();
 
     QCOMPARE(rig.seen(), seen);
-    QList<int> gotIndexes;
-    for (const Call &call : std::as_const(rig.calls)) {
-        gotIndexes << call.index;
+    for (const Call &call : std::as_const(rig.calls))
         QVERIFY(!call.running); // Run goes off before the first clear
-    }
-    QCOMPARE(gotIndexes, indexes);
+    QCOMPARE(rig.changed, indexes);
     QCOMPARE(rig.texts(), QStringLiteral("::"));
     QVERIFY(!rig.swGo.isChecked());
     QVERIFY(!rig.timer.isActive());
@@ -208,7 +203,7 @@ void TestCountdown::doubleClickEmptiesOneField()
     QTest::mouseDClick(rig.fields[index], Qt::LeftButton);
     QCOMPARE(rig.texts(), after);
     QCOMPARE(rig.calls.size(), 1);
-    QCOMPARE(rig.calls.first().index, index);
+    QCOMPARE(rig.changed, QList<int>{index});
     QVERIFY(rig.swGo.isChecked());
     QVERIFY(rig.timer.isActive());
 

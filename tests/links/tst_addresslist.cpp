@@ -1,7 +1,5 @@
-#include "links/addresslist.h"
-#include "core/socketarray.h"
-#include "support/testfiles.h"
 #include "support/fakesockets.h"
+#include "support/roomsfixture.h"
 
 #include <QLineEdit>
 #include <QListWidget>
@@ -17,18 +15,9 @@ namespace {
 
 const QString kFile = QStringLiteral("LST_IP.CFG");
 
-// The configuration panel's list controls, wired as the window wires them.
+// The configuration panel's list controls in the real window over fake sockets.
 struct Rig
 {
-    Rig()
-    {
-        auto *layout = new QVBoxLayout(&window);
-        layout->addWidget(&inpIp);
-        layout->addWidget(&bAdd);
-        layout->addWidget(&bDel);
-        layout->addWidget(&lstIp);
-    }
-
     void add(const QString &text)
     {
         inpIp.setText(text);
@@ -45,14 +34,15 @@ struct Rig
 
     FakeTcpEndpoint *socket(int index) const { return factory.tcp.value(index); }
 
-    QWidget window;
-    QLineEdit inpIp;
-    QPushButton bAdd{QStringLiteral("Add")};
-    QPushButton bDel{QStringLiteral("Del")};
-    QListWidget lstIp;
     FakeSocketFactory factory;
-    TcpSocketArray tcp{factory};
-    AddressList list{&lstIp, &inpIp, &bAdd, &bDel, tcp};
+    RoomsFixture console{factory, false};
+    MainWindow &window = console.window;
+    QLineEdit &inpIp = console.inpIp;
+    QPushButton &bAdd = console.bAdd;
+    QPushButton &bDel = console.bDel;
+    QListWidget &lstIp = console.lstIp;
+    TcpSocketArray &tcp = console.tcp;
+    AddressList &list = console.list;
 };
 
 } // namespace

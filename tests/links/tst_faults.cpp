@@ -141,21 +141,13 @@ private:
     std::thread m_thread;
 };
 
-// The rooms over the real socket layer plus the countdown, recording the
-// moment of every tick of its precise timer.
+// The real window over the real socket layer, recording the moment of every
+// tick of the countdown's precise timer.
 struct Console
 {
     explicit Console(quint16 udpPort)
-        : factory(QStringLiteral("127.0.0.1"), udpPort),
-          rooms(factory),
-          bReset(&rooms.window),
-          vert(ShapeWidget::Kind::Rectangle, &rooms.window),
-          rouge(ShapeWidget::Kind::Rectangle, &rooms.window),
-          countdown({&rooms.inpDelay0, &rooms.inpDelay1, &rooms.inpDelay2}, &swGo, &bReset,
-                    &timRebour, &vert, &rouge,
-                    [this](int index) { rooms.sender.INP_DELAY_Change(index); })
+        : factory(QStringLiteral("127.0.0.1"), udpPort), rooms(factory)
     {
-        timRebour.setTimerType(Qt::PreciseTimer);
         QObject::connect(&rooms.inpDelay2, &QLineEdit::textChanged, &rooms.window,
                          [this] { ticks.append(clock.elapsed()); });
     }
@@ -180,12 +172,9 @@ struct Console
 
     QtSocketFactory factory;
     RoomsFixture rooms;
-    QCheckBox swGo;
-    QPushButton bReset;
-    QTimer timRebour;
-    ShapeWidget vert;
-    ShapeWidget rouge;
-    Countdown countdown;
+    QCheckBox &swGo = rooms.swGo;
+    QTimer &timRebour = rooms.timRebour;
+    Countdown &countdown = rooms.countdown;
     QElapsedTimer clock;
     QList<qint64> ticks;
 };

@@ -2,7 +2,6 @@
 #include "core/qtsockets.h"
 #include "simulator/displaysimulator.h"
 #include "simulator/headlessreport.h"
-#include "support/countdownfixture.h"
 #include "support/loopback.h"
 #include "support/roomsfixture.h"
 
@@ -57,9 +56,6 @@ private slots:
         QtSocketFactory factory(QStringLiteral("127.0.0.1"), simulator->udpPort());
         RoomsFixture rooms(factory);
         rooms.supervisor.setDisplayPort(simulator->port(0));
-        CountdownControls countdown({&rooms.inpDelay0, &rooms.inpDelay1, &rooms.inpDelay2},
-                                    [&rooms](int index) { rooms.sender.INP_DELAY_Change(index); },
-                                    &rooms.window);
 
         rooms.addEntry(QStringLiteral("127.0.0.1"));
         rooms.addEntry(QStringLiteral("127.0.0.2"));
@@ -69,10 +65,10 @@ private slots:
         QTRY_VERIFY(!received[0].isEmpty() && !received[1].isEmpty());
 
         rooms.setTime(QStringLiteral("00"), QStringLiteral("00"), QStringLiteral("03"));
-        countdown.swGo.setChecked(true);
+        rooms.swGo.setChecked(true);
         for (int i = 0; i < 4; ++i) // the fourth finds the countdown stopped
-            countdown.countdown.TIM_REBOUR_Timer();
-        QVERIFY(!countdown.swGo.isChecked());
+            rooms.countdown.TIM_REBOUR_Timer();
+        QVERIFY(!rooms.swGo.isChecked());
 
         const QStringList expected = {"000003", "000002", "000001", "------"};
         // Before them only the zero frames of the connects, however many arrived.

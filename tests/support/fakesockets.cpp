@@ -15,6 +15,8 @@ bool FakeTcpEndpoint::sendData(const QByteArray &bytes)
     sent.append(bytes);
     if (sendLog)
         sendLog->append({index, bytes});
+    if (onSend && *onSend)
+        (*onSend)(index, bytes);
     return true;
 }
 
@@ -47,6 +49,7 @@ std::unique_ptr<TcpEndpoint> FakeSocketFactory::createTcp()
     auto socket = std::make_unique<FakeTcpEndpoint>();
     socket->index = tcp.size();
     socket->sendLog = &sendLog;
+    socket->onSend = &onSend;
     tcp.append(socket.get());
     return socket;
 }

@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
+
 // A socket layer for the rooms' tests: records what the rooms do and lets the
 // test raise the events. fire*() emit at once, as the event loop would deliver them.
 class FakeTcpEndpoint : public TcpEndpoint
@@ -32,6 +34,7 @@ public:
     bool m_sendFails = false;
     QByteArrayList sent;      // every successful sendData, in order
     QList<QPair<int, QByteArray>> *sendLog = nullptr; // shared with the factory
+    const std::function<void(int, const QByteArray &)> *onSend = nullptr; // the factory's
     int index = -1;           // creation order in the factory
     int connectCalls = 0;
     int closeCalls = 0;
@@ -65,4 +68,6 @@ public:
     QPointer<FakeUdpEndpoint> udp;
     // Sends on any socket, in order, as (socket index in `tcp`, bytes).
     QList<QPair<int, QByteArray>> sendLog;
+    // Called inside every successful send on any socket, while the sender runs.
+    std::function<void(int socket, const QByteArray &bytes)> onSend;
 };

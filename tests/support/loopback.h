@@ -4,10 +4,13 @@
 
 #include "core/socketlayer.h"
 
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+
+#include <functional>
 
 // A port on 127.0.0.1 nobody listens on: listened on once, then released.
 inline quint16 unusedPort()
@@ -40,3 +43,29 @@ struct LoopbackDisplay
         return connected.wait(5000) ? accepted() : nullptr;
     }
 };
+
+// Reads what the peer sends into `buffer` until `done()` holds, waiting on
+// readyRead with the event loop running (the console's side writes from it),
+// never on a fixed sleep; false on timeout. Keeps the side effect of reading
+// out of QTRY_* conditions.
+inline bool readUntil(QTcpSocket *peer, QByteArray &buffer, const std::function<bool()> &done,
+                      int timeoutMs = 5000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        QSignalSpy more(peer, &QTcpSocket::readyRead);
+        buffer += peer->readAll();
+        if (done())
+            return true;
+        if (deadline.hasExpired() || !more.wait(int(qMax<qint64>(1, deadline.remainingTime())))) {
+            buffer += peer->readAll();
+            return done();
+        }
+    }
+}
+
+// Reads until `buffer` holds at least `bytes` bytes.
+inline bool readAtLeast(QTcpSocket *peer, QByteArray &buffer, qsizetype bytes, int timeoutMs = 5000)
+{
+    return readUntil(peer, buffer, [&] { return buffer.size() >= bytes; }, timeoutMs);
+}
