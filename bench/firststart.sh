@@ -5,6 +5,9 @@
 #   bench/firststart.sh [COMMIT]      (default HEAD)
 # Where a script stops without starting the console (a build that could not find
 # the program), the program it built is started by hand and its time added.
+# Also prints the processor time the whole start took (the script, apt checks,
+# CMake, every compiler, the program until its window), which does not depend on
+# what else the machine is doing, unlike the wall-clock time.
 # Needs xvfb and xdotool; runs in a network namespace of its own (unshare), so
 # nothing the console does can leave the machine.
 set -u
@@ -28,6 +31,10 @@ read -r -t 10 num <"$fifo" || { echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=:$num
 unset CMAKE_CXX_COMPILER_LAUNCHER; export CCACHE_DISABLE=1
 
+hz=$(getconf CLK_TCK)
+# Processor seconds of PID and of its children it has waited for. The script
+# execs the console, so at the window this is the whole start's cost.
+cpu_of() { awk -v hz="$hz" '{ printf "%.1f", ($14 + $15 + $16 + $17) / hz }' "/proc/$1/stat"; }
 since() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
 # waits until the console's window is mapped or PID ends; prints seconds since T0
 window_up() {
@@ -43,15 +50,23 @@ window_up() {
 cd "$work/clone" || exit 1
 load=$(cut -d' ' -f1-3 /proc/loadavg)
 t0=$(date +%s.%N)
-setsid unshare --net ./scripts/run >"$work/run.log" 2>&1 & rpid=$!
-if up=$(window_up "$rpid" "$t0"); then
-  echo "firststart commit=$(git rev-parse --short HEAD) script_s=$up by_hand_s=0 total_s=$up load_before=\"$load\""
+# The script runs under a shell of its own that reports, should the script end,
+# the processor time of all it ran.
+setsid unshare --net bash -c './scripts/run; echo "script ended: $?"; times' >"$work/run.log" 2>&1 & rpid=$!
+sleep 0.5
+script=$(pgrep -P "$rpid" | head -1)
+if up=$(window_up "$script" "$t0"); then
+  echo "firststart commit=$(git rev-parse --short HEAD) script_s=$up by_hand_s=0 total_s=$up cpu_s=$(cpu_of "$script") load_before=\"$load\""
   exit 0
 fi
 script_s=$(since "$t0")
+wait "$rpid"; rpid=
+script_cpu=$(tail -1 "$work/run.log" | awk '{ gsub(/[ms]/, " "); print $1 * 60 + $2 + $3 * 60 + $4 }')
+said=$(grep -B1 '^script ended' "$work/run.log" | head -1)
 bin=$(find build -name rv38t-timer -type f -perm -u+x | head -1)
 [ -n "$bin" ] || { echo "no window and no program built; the script said:" >&2; tail -20 "$work/run.log" >&2; exit 1; }
 t1=$(date +%s.%N)
 setsid unshare --net "$bin" >>"$work/run.log" 2>&1 & rpid=$!
 up=$(window_up "$rpid" "$t1") || { echo "the program did not show its window" >&2; exit 1; }
-echo "firststart commit=$(git rev-parse --short HEAD) script_s=$script_s by_hand_s=$up total_s=$(awk -v a="$script_s" -v b="$up" 'BEGIN { printf "%.1f", a + b }') load_before=\"$load\" note=\"script stopped: $(tail -1 "$work/run.log")\""
+cpu=$(awk -v a="$script_cpu" -v b="$(cpu_of "$rpid")" 'BEGIN { printf "%.1f", a + b }')
+echo "firststart commit=$(git rev-parse --short HEAD) script_s=$script_s by_hand_s=$up total_s=$(awk -v a="$script_s" -v b="$up" 'BEGIN { printf "%.1f", a + b }') cpu_s=$cpu load_before=\"$load\" note=\"script stopped: $said\""
