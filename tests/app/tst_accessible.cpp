@@ -1,5 +1,7 @@
 #include "app/mainwindow.h"
+#include "controls/shapewidget.h"
 #include "links/addresslist.h"
+#include "links/supervisor.h"
 #include "support/fakesockets.h"
 #include "support/testfiles.h"
 
@@ -21,6 +23,8 @@ private slots:
     void everyControlNamed();
     void entriesNamedWithTheirMark_data();
     void entriesNamedWithTheirMark();
+    void lampSpeaksItsColour_data();
+    void lampSpeaksItsColour();
 
 private:
     std::optional<TempCurrentDir> m_dir;
@@ -86,6 +90,34 @@ void TestAccessible::entriesNamedWithTheirMark()
     for (int i = 0; i < list->childCount(); ++i)
         spoken.append(list->child(i)->text(QAccessible::Name));
     QCOMPARE(spoken, names);
+}
+
+void TestAccessible::lampSpeaksItsColour_data()
+{
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<bool>("markFirst");
+    QTest::addColumn<QString>("spoken");
+
+    QTest::newRow("no-display") << QByteArray() << false << QStringLiteral("every display connected");
+    QTest::newRow("one-unmarked") << QByteArray("127.0.0.2\r\n") << false << QStringLiteral("not every display connected");
+    QTest::newRow("one-marked") << QByteArray("127.0.0.2\r\n") << true << QStringLiteral("every display connected");
+}
+
+void TestAccessible::lampSpeaksItsColour()
+{
+    QFETCH(QByteArray, list);
+    QFETCH(bool, markFirst);
+    QFETCH(QString, spoken);
+
+    QVERIFY(writeAll(QStringLiteral("LST_IP.CFG"), list));
+    FakeSocketFactory sockets;
+    MainWindow window(sockets);
+    window.Form_Load();
+    if (markFirst)
+        window.addressList()->setMarked(0, true);
+    window.supervisor()->TIM_IP_CON_Timer();
+    QCOMPARE(window.TCP_OK->fillColor() == Supervisor::kLampGreen, !spoken.startsWith(QLatin1String("not")));
+    QCOMPARE(window.TCP_OK->accessibleDescription(), QStringLiteral("TCP CONNECTION STATUS: ") + spoken);
 }
 
 QTEST_MAIN(TestAccessible)
