@@ -40,7 +40,8 @@ since() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; 
 window_up() {
   local pid=$1 t0=$2
   while kill -0 "$pid" 2>/dev/null; do
-    if xdotool search --onlyvisible --name 'Timer for RV-38T' >/dev/null 2>&1; then
+    # xdotool can hang on a window that vanishes while it looks: bounded.
+    if timeout 5 xdotool search --onlyvisible --name 'Timer for RV-38T' >/dev/null 2>&1; then
       since "$t0"; return 0
     fi
     sleep 0.1
