@@ -3,7 +3,10 @@
 #include "controls/titlefield.h"
 #include "core/cfgfile.h"
 
-Title::Title(TitleField *inpTitle, QObject *parent) : QObject(parent), m_field(inpTitle)
+#include <QFileInfo>
+
+Title::Title(TitleField *inpTitle, Log log, QObject *parent)
+    : QObject(parent), m_field(inpTitle), m_log(std::move(log))
 {
     connect(m_field, &TitleField::focusLost, this, &Title::INP_TITLE_LostFocus);
 }
@@ -20,5 +23,10 @@ void Title::TITLE_LOAD()
 bool Title::INP_TITLE_LostFocus()
 {
     // Rewritten on every focus loss, changed or not.
-    return cfgfile::save(m_fileName, cfgfile::joinLines({m_field->text()}));
+    QString why;
+    if (cfgfile::save(m_fileName, cfgfile::joinLines({m_field->text()}), &why))
+        return true;
+    if (m_log)
+        m_log(QFileInfo(m_fileName).fileName() + QStringLiteral("= ") + why);
+    return false;
 }

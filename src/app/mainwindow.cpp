@@ -3,6 +3,7 @@
 #include "aids/title.h"
 #include "controls/artwork.h"
 #include "controls/controls.h"
+#include "controls/entrylist.h"
 #include "core/socketarray.h"
 #include "core/socketlayer.h"
 #include "countdown/countdown.h"
@@ -226,7 +227,7 @@ void MainWindow::buildControls()
     SW_SHOW_LOG = place(new QCheckBox(QStringLiteral("View Log"), FR_CFG), QStringLiteral("SW_SHOW_LOG"), 2415, 180, 1005, 240);
     SW_SHOW_LOG->setFont(sansFont(8.25));
     fillBackground(SW_SHOW_LOG, Qt::white);
-    LST_IP = place(new QListWidget(FR_CFG), QStringLiteral("LST_IP"), 120, 465, 3270, 960);
+    LST_IP = place(new EntryList(FR_CFG), QStringLiteral("LST_IP"), 120, 465, 3270, 960);
     LST_IP->setFont(sansFont(8.25));
     B_IP_ADD = place(new QPushButton(QStringLiteral("Add"), FR_CFG), QStringLiteral("B_IP_ADD"), 120, 1425, 615, 285);
     B_IP_ADD->setFont(sansFont(8.25));

@@ -17,8 +17,10 @@ Rooms wireRooms(MainWindow &w)
 {
     Rooms r;
     r.log = new EventLog(w.INP_LOG, &w);
-    r.title = new Title(w.INP_TITLE, &w);
-    r.list = new AddressList(w.LST_IP, w.INP_IP, w.B_IP_ADD, w.B_IP_DEL, *w.TCPIP_TCP, &w);
+    EventLog *log = r.log;
+    const auto logLine = [log](const QString &message) { log->LOG_APPEND(message); };
+    r.title = new Title(w.INP_TITLE, logLine, &w);
+    r.list = new AddressList(w.LST_IP, w.INP_IP, w.B_IP_ADD, w.B_IP_DEL, *w.TCPIP_TCP, logLine, &w);
 
     AddressList *list = r.list;
     const std::array<QLineEdit *, 3> fields{w.INP_DELAY[0], w.INP_DELAY[1], w.INP_DELAY[2]};
@@ -29,11 +31,10 @@ Rooms wireRooms(MainWindow &w)
     r.countdown = new Countdown(w.INP_DELAY, w.SW_GO, w.B_RESET, w.TIM_REBOUR, w.VERT, w.ROUGE,
                                 [sender](int index) { sender->INP_DELAY_Change(index); }, &w);
 
-    EventLog *log = r.log;
     ShapeWidget *lamp = w.TCP_OK;
     QCheckBox *swCfg = w.SW_CFG;
     Supervisor::Hooks hooks;
-    hooks.log = [log](const QString &message) { log->LOG_APPEND(message); };
+    hooks.log = logLine;
     hooks.sendCurrentTime = [sender] { sender->INP_DELAY_Change(0); };
     hooks.paintLamp = [lamp](const QColor &colour) {
         lamp->setFillColor(colour);

@@ -92,18 +92,24 @@ QByteArray joinLines(const QStringList &lines)
     return out;
 }
 
-bool save(const QString &path, const QByteArray &content)
+bool save(const QString &path, const QByteArray &content, QString *why)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    const auto failed = [&file, why] {
+        if (why)
+            *why = file.errorString();
         return false;
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return failed();
     // Writes are buffered: a failure shows only when the buffer is flushed, and
     // commit() would not notice it and put a short file over the old one.
     if (file.write(content) != content.size() || !file.flush()) {
+        const bool result = failed();
         file.cancelWriting();
-        return false;
+        return result;
     }
-    return file.commit();
+    return file.commit() || failed();
 }
 
 } // namespace cfgfile

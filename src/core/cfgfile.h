@@ -24,7 +24,7 @@ QByteArray joinLines(const QStringList &lines);
 
 // Writes beside the file and renames it over the old one, so the file holds
 // either the old content or the new one, never a part. False when it failed;
-// the old file is then untouched.
-bool save(const QString &path, const QByteArray &content);
+// the old file is then untouched and `why`, if given, holds the system's reason.
+bool save(const QString &path, const QByteArray &content, QString *why = nullptr);
 
 } // namespace cfgfile

@@ -22,7 +22,7 @@ public:
     explicit QtTcpEndpoint(QObject *parent = nullptr);
     ~QtTcpEndpoint() override;
 
-    int state() const override;
+    SocketState state() const override;
     void connectTo(const QString &host, quint16 port) override;
     QString remoteHost() const override { return m_host; }
     void setRemoteHost(const QString &host) override { m_host = host; }
@@ -57,9 +57,11 @@ public:
     QString remoteHost() const override { return m_host; }
     quint16 remotePort() const override { return m_port; }
     bool sendData(const QByteArray &bytes) override;
+    QString errorString() const override { return m_error; }
 
 private:
     QUdpSocket *m_socket;
+    QString m_error;
     QString m_host;
     quint16 m_port;
 };

@@ -42,38 +42,38 @@ QtTcpEndpoint::~QtTcpEndpoint()
     m_socket->abort();
 }
 
-int QtTcpEndpoint::state() const
+SocketState QtTcpEndpoint::state() const
 {
     // An ended connection stays visibly not closed until close(), so the
     // supervisor closes it at its next tick.
     if (m_ending == Ending::Failed)
-        return StateError;
+        return SocketState::Error;
     if (m_ending == Ending::PeerClosed)
-        return StatePeerClosing;
+        return SocketState::PeerClosing;
     switch (m_socket->state()) {
     case QAbstractSocket::UnconnectedState:
-        return StateClosed;
+        return SocketState::Closed;
     case QAbstractSocket::HostLookupState:
-        return StateResolvingHost;
+        return SocketState::ResolvingHost;
     case QAbstractSocket::ConnectingState:
-        return StateConnecting;
+        return SocketState::Connecting;
     case QAbstractSocket::ConnectedState:
-        return StateConnected;
+        return SocketState::Connected;
     case QAbstractSocket::BoundState:
-        return StateOpen;
+        return SocketState::Open;
     case QAbstractSocket::ListeningState:
-        return StateListening;
+        return SocketState::Listening;
     case QAbstractSocket::ClosingState:
-        return StatePeerClosing;
+        return SocketState::PeerClosing;
     }
-    return StateError;
+    return SocketState::Error;
 }
 
 void QtTcpEndpoint::connectTo(const QString &host, quint16 port)
 {
     // Callers only connect a closed socket; anything else would disturb a
     // connection in progress, so it is ignored.
-    if (state() != StateClosed)
+    if (state() != SocketState::Closed)
         return;
     m_host = host;
     m_ending = Ending::None;
@@ -183,10 +183,15 @@ QtUdpEndpoint::QtUdpEndpoint(const QString &host, quint16 port, QObject *parent)
 bool QtUdpEndpoint::sendData(const QByteArray &bytes)
 {
     const QHostAddress address(m_host);
-    if (address.isNull())
+    if (address.isNull()) {
+        m_error = QStringLiteral("Invalid address");
         return false;
+    }
     // Qt enables SO_BROADCAST on its UDP sockets, so the limited broadcast may leave.
-    return m_socket->writeDatagram(bytes, address, m_port) == bytes.size();
+    if (m_socket->writeDatagram(bytes, address, m_port) == bytes.size())
+        return true;
+    m_error = m_socket->errorString();
+    return false;
 }
 
 QtSocketFactory::QtSocketFactory(const QString &udpHost, quint16 udpPort)

@@ -52,10 +52,10 @@ const TcpSocketArray::Element *TcpSocketArray::at(int index) const
     return index >= 0 && index < count() ? &m_elements[static_cast<std::size_t>(index)] : nullptr;
 }
 
-int TcpSocketArray::state(int index) const
+SocketState TcpSocketArray::state(int index) const
 {
     const Element *e = at(index);
-    return e ? e->socket->state() : StateClosed;
+    return e ? e->socket->state() : SocketState::Closed;
 }
 
 void TcpSocketArray::connectTo(int index, const QString &host, quint16 port)

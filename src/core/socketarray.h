@@ -30,7 +30,7 @@ public:
     void destroyHighest();
 
     // Out-of-range indices read as a closed socket with nothing in it; writes are ignored.
-    int state(int index) const;
+    SocketState state(int index) const;
     void connectTo(int index, const QString &host, quint16 port);
     QString remoteHost(int index) const;
     void setRemoteHost(int index, const QString &host);

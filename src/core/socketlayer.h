@@ -11,17 +11,17 @@
 // event loop, never from inside the call that caused them, and never after close().
 
 // Socket states, numbered as the rooms above read them: 0 means closed.
-enum SocketState : int {
-    StateClosed = 0,
-    StateOpen = 1,
-    StateListening = 2,
-    StateConnectionPending = 3,
-    StateResolvingHost = 4,
-    StateHostResolved = 5,
-    StateConnecting = 6,
-    StateConnected = 7,
-    StatePeerClosing = 8,
-    StateError = 9,
+enum class SocketState : int {
+    Closed = 0,
+    Open = 1,
+    Listening = 2,
+    ConnectionPending = 3,
+    ResolvingHost = 4,
+    HostResolved = 5,
+    Connecting = 6,
+    Connected = 7,
+    PeerClosing = 8,
+    Error = 9,
 };
 
 // One TCP client socket.
@@ -31,7 +31,7 @@ class TcpEndpoint : public QObject
 public:
     using QObject::QObject;
 
-    virtual int state() const = 0;
+    virtual SocketState state() const = 0;
     // Returns at once, host-name look-ups included; the outcome arrives as
     // connected() or failed(). Only called while the state is closed.
     virtual void connectTo(const QString &host, quint16 port) = 0;
@@ -59,6 +59,8 @@ public:
     virtual quint16 remotePort() const = 0;
     // One datagram to remoteHost():remotePort(); false when it could not leave.
     virtual bool sendData(const QByteArray &bytes) = 0;
+    // Why the last sendData() failed, in the system's words.
+    virtual QString errorString() const = 0;
 };
 
 class SocketFactory

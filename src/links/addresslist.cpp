@@ -23,8 +23,8 @@ void nameByMark(QListWidgetItem *item)
 } // namespace
 
 AddressList::AddressList(QListWidget *lstIp, QLineEdit *inpIp, QPushButton *bAdd, QPushButton *bDel,
-                         TcpSocketArray &sockets, QObject *parent)
-    : QObject(parent), m_list(lstIp), m_input(inpIp), m_sockets(sockets)
+                         TcpSocketArray &sockets, Log log, QObject *parent)
+    : QObject(parent), m_list(lstIp), m_input(inpIp), m_sockets(sockets), m_log(std::move(log))
 {
     connect(bAdd, &QPushButton::clicked, this, &AddressList::B_IP_ADD_Click);
     connect(bDel, &QPushButton::clicked, this, &AddressList::B_IP_DEL_Click);
@@ -130,13 +130,15 @@ void AddressList::B_IP_DEL_Click()
     m_sockets.destroyHighest();
     {
         const QSignalBlocker blocker(m_list);
-        delete m_list->takeItem(k);
+        QListWidgetItem *item = m_list->takeItem(k);
+        // Compared while the item lives: after the delete it is only an address.
+        if (m_toggledByClick == item)
+            m_toggledByClick = nullptr;
+        delete item;
         // The operator chooses the next entry to delete; none is chosen for them.
         m_list->setCurrentRow(-1);
         m_list->clearSelection();
     }
-    if (m_toggledByClick && m_list->row(m_toggledByClick) < 0)
-        m_toggledByClick = nullptr;
     TCP_READDRESS();
     IP_LIST_SAVE();
 }
@@ -173,7 +175,14 @@ bool AddressList::IP_LIST_SAVE()
     lines.reserve(count());
     for (int i = 0; i < count(); ++i)
         lines.append(text(i));
-    return cfgfile::save(m_fileName, cfgfile::joinLines(lines));
+    QString why;
+    if (cfgfile::save(m_fileName, cfgfile::joinLines(lines), &why))
+        return true;
+    // The list on screen stays valid and the old file intact, but the operator
+    // must learn that a restart would not bring this list back.
+    if (m_log)
+        m_log(QFileInfo(m_fileName).fileName() + QStringLiteral("= ") + why);
+    return false;
 }
 
 void AddressList::TCP_READDRESS()

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QLineEdit;
 class QEvent;
 class QListWidget;
@@ -19,9 +21,12 @@ class AddressList : public QObject
 public:
     static constexpr int kMaxEntries = 99;
 
+    using Log = std::function<void(const QString &message)>;
+
     // Wires "Add", "Del" and the list's clicks and mark toggles to the handlers.
+    // `log` takes the one line that tells the operator a save failed.
     AddressList(QListWidget *lstIp, QLineEdit *inpIp, QPushButton *bAdd, QPushButton *bDel,
-                TcpSocketArray &sockets, QObject *parent = nullptr);
+                TcpSocketArray &sockets, Log log, QObject *parent = nullptr);
 
     // Relative to the current directory unless absolute.
     void setFileName(const QString &fileName) { m_fileName = fileName; }
@@ -39,7 +44,8 @@ public:
     void B_IP_DEL_Click();
     void LST_IP_Click();
     void IP_LIST_LOAD();
-    // False when the file could not be written; the old file is then untouched.
+    // False when the file could not be written; the old file is then untouched
+    // and one log line names the file and the reason.
     bool IP_LIST_SAVE();
     void TCP_READDRESS();
 
@@ -54,6 +60,7 @@ private:
     QListWidget *m_list;
     QLineEdit *m_input;
     TcpSocketArray &m_sockets;
+    Log m_log;
     QString m_fileName = QStringLiteral("LST_IP.CFG");
     // The entry whose mark the current mouse click toggled: the click that
     // follows the toggle belongs to the same operator action.

@@ -35,7 +35,7 @@ void Supervisor::TIM_IP_CON_Timer()
         if (m_list.isMarked(i)) {
             // An entry marked by hand counts too, whatever its socket does.
             ++marked;
-        } else if (m_tcp.state(i) != StateClosed) {
+        } else if (m_tcp.state(i) != SocketState::Closed) {
             // Whatever is left of an attempt or a connection gets one tick; the
             // next tick starts afresh from closed.
             m_tcp.close(i);
@@ -75,7 +75,8 @@ void Supervisor::TCPIP_TCP_Error(int index, const QString &description)
         if (m_hooks.openPanel)
             m_hooks.openPanel();
         // The entry's text names the display, even if the socket was pointed elsewhere.
-        m_udp.sendData(frames::recoveryFrame(m_list.text(index)));
+        if (!m_udp.sendData(frames::recoveryFrame(m_list.text(index))))
+            m_hooks.log(m_udp.remoteHost() + QStringLiteral("= ") + m_udp.errorString());
         m_tcp.setTag(index, kCountReset);
     }
     m_tcp.setTag(index, QString::number(m_tcp.tag(index).toInt() + 1));

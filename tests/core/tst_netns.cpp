@@ -2,12 +2,14 @@
 #include "core/qtendpoints.h"
 #include "core/qtsockets.h"
 #include "support/loopback.h"
+#include "support/roomsfixture.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -99,6 +101,7 @@ private slots:
     void cleanupTestCase();
     void cleanup();
     void broadcastReachesDisplay();
+    void broadcastWithNoRouteIsLogged();
     void nameLookupKeepsLoopTurning();
     void vanishedDisplayIsNoticed_data();
     void vanishedDisplayIsNoticed();
@@ -178,6 +181,32 @@ void TestNetns::broadcastReachesDisplay()
     QVERIFY(!display.hasPendingDatagrams());
 }
 
+// A recovery datagram that cannot leave is not silence: the operator gets one
+// log line naming the destination and the system's reason.
+void TestNetns::broadcastWithNoRouteIsLogged()
+{
+    // The display's namespace has no route that covers the limited broadcast.
+    QVERIFY(::setns(m_displayFd, CLONE_NEWNET) == 0);
+    const auto back = qScopeGuard([this] { ::setns(m_consoleFd, CLONE_NEWNET); });
+    QtSocketFactory factory; // the real destination: 255.255.255.255:1024
+    RoomsFixture console(factory);
+    console.supervisor.setDisplayPort(unusedPort());
+    console.addEntry(QStringLiteral("127.0.0.1"));
+    console.tcp.setTag(0, QStringLiteral("3")); // the next error crosses the threshold
+    QSignalSpy errors(&console.tcp, &TcpSocketArray::errorEvent);
+
+    console.tick(); // refused
+    QVERIFY(errors.wait(5000));
+
+    const QStringList lines = console.log.text().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].startsWith(RoomsFixture::logStamp() + QStringLiteral("127.0.0.1= ")), qPrintable(lines[0]));
+    const QString prefix = RoomsFixture::logStamp() + QStringLiteral("255.255.255.255= ");
+    QVERIFY2(lines[1].startsWith(prefix) && lines[1].size() > prefix.size(), qPrintable(lines[1]));
+    QVERIFY(console.swCfg.isChecked()); // the rest of the recovery went on
+    QCOMPARE(console.tcp.tag(0), QStringLiteral("1"));
+}
+
 void TestNetns::nameLookupKeepsLoopTurning()
 {
     // The name server is out of reach in here: the look-up hangs until the
@@ -196,12 +225,12 @@ void TestNetns::nameLookupKeepsLoopTurning()
     call.start();
     endpoint.connectTo(QStringLiteral("display-7.invalid"), frames::kDisplayPort);
     QVERIFY2(call.elapsed() < 200, qPrintable(QString::number(call.elapsed())));
-    QCOMPARE(endpoint.state(), int(StateResolvingHost));
+    QCOMPARE(endpoint.state(), SocketState::ResolvingHost);
     sinceTick.start();
     ticker.start();
 
     QVERIFY(failed.wait(60000));
-    QCOMPARE(endpoint.state(), int(StateError));
+    QCOMPARE(endpoint.state(), SocketState::Error);
     QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
 }
 
@@ -244,9 +273,9 @@ void TestNetns::vanishedDisplayIsNoticed()
     QVERIFY(failed.wait(withinMs + 5000));
     QVERIFY2(sinceCut.elapsed() <= withinMs, qPrintable(QString::number(sinceCut.elapsed())));
     QCOMPARE(closedByPeer.count(), 0);
-    QCOMPARE(endpoint.state(), int(StateError));
+    QCOMPARE(endpoint.state(), SocketState::Error);
     qInfo() << "noticed after" << sinceCut.elapsed() << "ms:" << failed.first().first().toString();
 }
 
-QTEST_GUILESS_MAIN(TestNetns)
+QTEST_MAIN(TestNetns)
 #include "tst_netns.moc"

@@ -102,16 +102,16 @@ static bool resolvesToLoopback(const char *name)
 void TestQtSockets::connectEvent_data()
 {
     QTest::addColumn<QString>("host");
-    QTest::addColumn<int>("stateRightAfter");
+    QTest::addColumn<SocketState>("stateRightAfter");
     // A name goes through the asynchronous look-up first ("localhost" is in the hosts file).
-    QTest::newRow("address") << QStringLiteral("127.0.0.1") << int(StateConnecting);
-    QTest::newRow("name") << QStringLiteral("localhost") << int(StateResolvingHost);
+    QTest::newRow("address") << QStringLiteral("127.0.0.1") << SocketState::Connecting;
+    QTest::newRow("name") << QStringLiteral("localhost") << SocketState::ResolvingHost;
 }
 
 void TestQtSockets::connectEvent()
 {
     QFETCH(QString, host);
-    QFETCH(int, stateRightAfter);
+    QFETCH(SocketState, stateRightAfter);
     // Asked of the system directly: Qt's own look-up would cache the answer and
     // let the connect skip the resolving state.
     if (host == QLatin1String("localhost") && !resolvesToLoopback("localhost"))
@@ -127,7 +127,7 @@ void TestQtSockets::connectEvent()
     QCOMPARE(endpoint->remoteHost(), host);
 
     QVERIFY(spies.connected.wait(5000));
-    QCOMPARE(endpoint->state(), int(StateConnected));
+    QCOMPARE(endpoint->state(), SocketState::Connected);
     QCOMPARE(spies.failed.count(), 0);
 }
 
@@ -157,10 +157,10 @@ void TestQtSockets::peerClose()
     QCoreApplication::processEvents();
     QCOMPARE(spies.closedByPeer.count(), 1);
     QCOMPARE(spies.failed.count(), 0);
-    QCOMPARE(endpoint.state(), int(StatePeerClosing)); // left for the supervisor to close
+    QCOMPARE(endpoint.state(), SocketState::PeerClosing); // left for the supervisor to close
 
     endpoint.close();
-    QCOMPARE(endpoint.state(), int(StateClosed));
+    QCOMPARE(endpoint.state(), SocketState::Closed);
 }
 
 void TestQtSockets::connectFails_data()
@@ -184,16 +184,16 @@ void TestQtSockets::connectFails()
     EventSpies spies(&endpoint);
     endpoint.connectTo(host, refusedPort ? unusedPort() : frames::kDisplayPort);
     QCOMPARE(spies.total(), 0);
-    QVERIFY(endpoint.state() != StateClosed);
+    QVERIFY(endpoint.state() != SocketState::Closed);
     QVERIFY(spies.failed.wait(5000));
     QCoreApplication::processEvents();
     QCOMPARE(spies.total(), 1);
     QVERIFY(!spies.failed.first().first().toString().isEmpty());
-    QCOMPARE(endpoint.state(), int(StateError));
+    QCOMPARE(endpoint.state(), SocketState::Error);
     QCOMPARE(endpoint.remoteHost(), host);
 
     endpoint.close();
-    QCOMPARE(endpoint.state(), int(StateClosed));
+    QCOMPARE(endpoint.state(), SocketState::Closed);
     // Closed again, it connects anew.
     LoopbackDisplay display;
     QVERIFY(display.connect(endpoint));
@@ -234,7 +234,7 @@ void TestQtSockets::noEventAfterClose()
         QVERIFY(peer);
         before = spies.total();
         peer->disconnectFromHost();
-        QTRY_COMPARE(endpoint.state(), int(StateClosed));
+        QTRY_COMPARE(endpoint.state(), SocketState::Closed);
         port = 0;
     } else if (closeAt == QLatin1String("established")) {
         QVERIFY(display.connect(endpoint));
@@ -247,12 +247,12 @@ void TestQtSockets::noEventAfterClose()
     if (closeAt == QLatin1String("at-once"))
         endpoint.close();
     else if (port != 0)
-        QTRY_COMPARE(endpoint.state(), int(StateClosed));
+        QTRY_COMPARE(endpoint.state(), SocketState::Closed);
 
     // The one bounded wait: nothing may arrive.
     QVERIFY(!spies.failed.wait(300));
     QCOMPARE(spies.total(), before);
-    QCOMPARE(endpoint.state(), int(StateClosed));
+    QCOMPARE(endpoint.state(), SocketState::Closed);
 }
 
 void TestQtSockets::connectWhileConnectedIsIgnored()
@@ -265,7 +265,7 @@ void TestQtSockets::connectWhileConnectedIsIgnored()
     QVERIFY(peer);
 
     endpoint.connectTo(QStringLiteral("localhost"), other.port());
-    QCOMPARE(endpoint.state(), int(StateConnected));
+    QCOMPARE(endpoint.state(), SocketState::Connected);
     QCOMPARE(endpoint.remoteHost(), QStringLiteral("127.0.0.1"));
     QVERIFY(endpoint.sendData("\xC7" "000100"));
     QByteArray received;
@@ -391,7 +391,7 @@ void TestQtSockets::healthyIdleLinkSurvives()
     // Past the point where a dead link would have been given up.
     QTRY_VERIFY_WITH_TIMEOUT(msSinceDataReceived(qtSocket) > 6000, 15000);
     QCOMPARE(spies.total(), 1);
-    QCOMPARE(endpoint.state(), int(StateConnected));
+    QCOMPARE(endpoint.state(), SocketState::Connected);
     QCOMPARE(peer->bytesAvailable(), 0);
     QVERIFY(endpoint.sendData("\xC7" "000005"));
     QByteArray received;
@@ -444,9 +444,9 @@ void TestQtSockets::arrayEventsCarryIndex()
     QTRY_COMPARE(connects.count() + errors.count(), 2);
     QCOMPARE(connects.first().first().toInt(), 2);
     QCOMPARE(errors.first().first().toInt(), 1);
-    QCOMPARE(array.state(0), int(StateClosed));
-    QCOMPARE(array.state(1), int(StateError));
-    QCOMPARE(array.state(2), int(StateConnected));
+    QCOMPARE(array.state(0), SocketState::Closed);
+    QCOMPARE(array.state(1), SocketState::Error);
+    QCOMPARE(array.state(2), SocketState::Connected);
 
     QTcpSocket *peer = display.accepted();
     QVERIFY(peer);
@@ -491,10 +491,10 @@ void TestQtSockets::arrayLimitsAndTemplate()
     // A new element starts with the template's settings.
     QCOMPARE(array.tag(98), QStringLiteral("0"));
     QCOMPARE(array.remoteHost(98), QString());
-    QCOMPARE(array.state(98), int(StateClosed));
+    QCOMPARE(array.state(98), SocketState::Closed);
     array.destroyHighest();
     QCOMPARE(array.count(), 98);
-    QCOMPARE(array.state(98), int(StateClosed));
+    QCOMPARE(array.state(98), SocketState::Closed);
     QCOMPARE(array.tag(TcpSocketArray::kTemplateIndex), QStringLiteral("0"));
 }
 

@@ -16,7 +16,7 @@ struct Rig : FakeSocketFactory, SendingCountdown
     void connectAndMark(const QList<int> &connected, const QList<int> &marked)
     {
         for (int i : connected)
-            tcp.at(i)->setState(StateConnected); // up, but the mark is the test's to set
+            tcp.at(i)->setState(SocketState::Connected); // up, but the mark is the test's to set
         for (int i : marked)
             addresses.setMarked(i, true);
         sendLog.clear();

@@ -6,6 +6,8 @@
 
 using timemath::Hms;
 
+// The row tables read as tables, one row per line.
+// clang-format off
 class TestTimeMath : public QObject
 {
     Q_OBJECT
@@ -187,3 +189,4 @@ void TestTimeMath::timeText()
 
 QTEST_GUILESS_MAIN(TestTimeMath)
 #include "tst_timemath.moc"
+// clang-format on

@@ -58,6 +58,8 @@ private slots:
     void del_data();
     void del();
     void delWithoutCurrentEntry();
+    void keyboardThenDel_data();
+    void keyboardThenDel();
     void hundredthEntryRefused();
     void load_data();
     void load();
@@ -147,7 +149,7 @@ void TestAddressList::del()
         QCOMPARE(rig.socket(i)->remoteHost(), remaining.at(i));
         QVERIFY(!rig.list.isMarked(i));
         QCOMPARE(rig.socket(i)->closeCalls, 1);
-        QCOMPARE(rig.socket(i)->state(), int(StateClosed));
+        QCOMPARE(rig.socket(i)->state(), SocketState::Closed);
         QCOMPARE(rig.tcp.tag(i), QString::number(i + 5)); // error counts stay
     }
     QCOMPARE(readAll(kFile), file);
@@ -312,6 +314,9 @@ void TestAddressList::failedSaveKeepsListValid()
     }
     QVERIFY(active);
     QCOMPARE(readAll(kFile), QByteArray("A\r\nB\r\n"));
+    // One line per failed save, naming the file and the system's reason.
+    const QString line = rig.console.logLine(QStringLiteral("LST_IP.CFG= File too large"));
+    QCOMPARE(rig.console.log.text(), line + line);
     QCOMPARE(rig.texts(), (QStringList{"B", "C"}));
     QCOMPARE(rig.tcp.count(), 2);
     QCOMPARE(rig.socket(1)->remoteHost(), QStringLiteral("C"));
@@ -319,6 +324,71 @@ void TestAddressList::failedSaveKeepsListValid()
     // The next save that can write brings the file up to date.
     rig.add("D");
     QCOMPARE(readAll(kFile), QByteArray("B\r\nC\r\nD\r\n"));
+    QCOMPARE(rig.console.log.text(), line + line); // a good save adds no line
+}
+
+// The current entry is only ever one the operator chose. Starting with the
+// focus on "Add" (just before the list in the Tab order) and three entries,
+// each step is a key in the list or a click on "Del".
+void TestAddressList::keyboardThenDel_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("after");
+
+    const QStringList all{"A", "B", "C"};
+    QTest::newRow("tab-in-del") << QStringList{"tab", "del"} << all;
+    QTest::newRow("backtab-in-del") << QStringList{"tab", "tab", "backtab", "del"} << all;
+    QTest::newRow("tab-in-space-del") << QStringList{"tab", "space", "del"} << all;
+    QTest::newRow("down-del") << QStringList{"tab", "down", "del"} << QStringList{"B", "C"};
+    QTest::newRow("down-end-del") << QStringList{"tab", "down", "end", "del"} << QStringList{"A", "B"};
+    QTest::newRow("down-down-home-del") << QStringList{"tab", "down", "down", "home", "del"}
+                                        << QStringList{"B", "C"};
+    // The toggled entry is the one deleted: nothing may read it once it is gone.
+    QTest::newRow("space-on-1-del") << QStringList{"tab", "down", "down", "space", "del"}
+                                    << QStringList{"A", "C"};
+    // After Del no entry is current; coming back by Tab chooses none either.
+    QTest::newRow("del-tab-back-del") << QStringList{"tab", "down", "del", "tab", "tab", "del"}
+                                      << QStringList{"B", "C"};
+}
+
+void TestAddressList::keyboardThenDel()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, after);
+
+    Rig rig;
+    for (const char *text : {"A", "B", "C"})
+        rig.add(text);
+    rig.window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&rig.window));
+    const QByteArray fileBefore = readAll(kFile);
+    rig.bAdd.setFocus();
+
+    for (const QString &step : steps) {
+        QWidget *focus = QApplication::focusWidget();
+        QVERIFY(focus);
+        if (step == "tab")
+            QTest::keyClick(focus, Qt::Key_Tab);
+        else if (step == "backtab")
+            QTest::keyClick(focus, Qt::Key_Backtab, Qt::ShiftModifier);
+        else if (step == "down")
+            QTest::keyClick(focus, Qt::Key_Down);
+        else if (step == "home")
+            QTest::keyClick(focus, Qt::Key_Home);
+        else if (step == "end")
+            QTest::keyClick(focus, Qt::Key_End);
+        else if (step == "space")
+            QTest::keyClick(focus, Qt::Key_Space);
+        else if (step == "del")
+            QTest::mouseClick(&rig.bDel, Qt::LeftButton);
+    }
+
+    QCOMPARE(rig.texts(), after);
+    QCOMPARE(rig.tcp.count(), after.size());
+    if (after.size() == 3) // nothing chosen, nothing changed: not even a rewrite
+        QCOMPARE(readAll(kFile), fileBefore);
+    else
+        QCOMPARE(readAll(kFile), (after.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toLatin1());
 }
 
 QTEST_MAIN(TestAddressList)

@@ -23,6 +23,7 @@ private slots:
     void errorCounting_data();
     void errorCounting();
     void recoveryNamesTheEntryNotTheSocketHost();
+    void recoveryThatCannotLeaveIsLogged();
     void panelOpensBeforeTheRecoveryLeaves();
 };
 
@@ -38,7 +39,7 @@ static void attempt(RoomsFixture &f, FakeSocketFactory &sockets, int index)
     for (int ticks = 0; ticks < 2 && socket->connectCalls == before; ++ticks)
         f.tick();
     QCOMPARE(socket->connectCalls, before + 1);
-    QCOMPARE(socket->state(), int(StateConnecting));
+    QCOMPARE(socket->state(), SocketState::Connecting);
 }
 
 void TestSupervisor::emptyListIsGreenAndConnectsNothing()
@@ -60,29 +61,29 @@ void TestSupervisor::emptyListIsGreenAndConnectsNothing()
 void TestSupervisor::tickPerEntry_data()
 {
     QTest::addColumn<bool>("marked");
-    QTest::addColumn<int>("state");
+    QTest::addColumn<SocketState>("state");
     QTest::addColumn<int>("closes");
     QTest::addColumn<int>("connects");
     QTest::addColumn<QColor>("lamp");
 
     const QColor red = RoomsFixture::red();
     const QColor green = RoomsFixture::green();
-    QTest::newRow("unmarked-closed") << false << int(StateClosed) << 0 << 1 << red;
-    QTest::newRow("unmarked-resolving") << false << int(StateResolvingHost) << 1 << 0 << red;
-    QTest::newRow("unmarked-connecting") << false << int(StateConnecting) << 1 << 0 << red;
-    QTest::newRow("unmarked-connected") << false << int(StateConnected) << 1 << 0 << red;
-    QTest::newRow("unmarked-peerclosing") << false << int(StatePeerClosing) << 1 << 0 << red;
-    QTest::newRow("unmarked-error") << false << int(StateError) << 1 << 0 << red;
-    QTest::newRow("marked-connected") << true << int(StateConnected) << 0 << 0 << green;
+    QTest::newRow("unmarked-closed") << false << SocketState::Closed << 0 << 1 << red;
+    QTest::newRow("unmarked-resolving") << false << SocketState::ResolvingHost << 1 << 0 << red;
+    QTest::newRow("unmarked-connecting") << false << SocketState::Connecting << 1 << 0 << red;
+    QTest::newRow("unmarked-connected") << false << SocketState::Connected << 1 << 0 << red;
+    QTest::newRow("unmarked-peerclosing") << false << SocketState::PeerClosing << 1 << 0 << red;
+    QTest::newRow("unmarked-error") << false << SocketState::Error << 1 << 0 << red;
+    QTest::newRow("marked-connected") << true << SocketState::Connected << 0 << 0 << green;
     // A mark set by hand counts, even though nothing is connected.
-    QTest::newRow("marked-by-hand-closed") << true << int(StateClosed) << 0 << 0 << green;
-    QTest::newRow("marked-error") << true << int(StateError) << 0 << 0 << green;
+    QTest::newRow("marked-by-hand-closed") << true << SocketState::Closed << 0 << 0 << green;
+    QTest::newRow("marked-error") << true << SocketState::Error << 0 << 0 << green;
 }
 
 void TestSupervisor::tickPerEntry()
 {
     QFETCH(bool, marked);
-    QFETCH(int, state);
+    QFETCH(SocketState, state);
     QFETCH(int, closes);
     QFETCH(int, connects);
     QFETCH(QColor, lamp);
@@ -104,7 +105,7 @@ void TestSupervisor::tickPerEntry()
         QCOMPARE(socket->m_port, quint16(4321));
     }
     if (closes)
-        QCOMPARE(socket->state(), int(StateClosed));
+        QCOMPARE(socket->state(), SocketState::Closed);
     // The tick never touches a mark.
     QCOMPARE(f.list.isMarked(0), marked);
     QCOMPARE(f.lamp(), lamp);
@@ -133,7 +134,7 @@ void TestSupervisor::lampTurnsGreenAtTheTickAfterTheLastConnect()
     QCOMPARE(f.lamp(), RoomsFixture::green());
     // Marked entries are left alone.
     for (int i = 0; i < 3; ++i)
-        QCOMPARE(sockets.tcp.at(i)->state(), int(StateConnected));
+        QCOMPARE(sockets.tcp.at(i)->state(), SocketState::Connected);
 }
 
 void TestSupervisor::connectMarksLogsResetsAndSendsTheTime()
@@ -287,6 +288,24 @@ void TestSupervisor::recoveryNamesTheEntryNotTheSocketHost()
     QCOMPARE(f.tcp.tag(1), QStringLiteral("1"));
     // The other socket's count is its own.
     QCOMPARE(f.tcp.tag(0), QStringLiteral("0"));
+}
+
+void TestSupervisor::recoveryThatCannotLeaveIsLogged()
+{
+    FakeSocketFactory sockets;
+    RoomsFixture f(sockets);
+    f.addEntry(QStringLiteral("192.0.2.10"));
+    f.tick();
+    f.tcp.setTag(0, QStringLiteral("3"));
+    sockets.udp->failure = QStringLiteral("Network unreachable");
+    f.inpLog.clear();
+
+    sockets.tcp.at(0)->fireFailed(kRefused);
+
+    QCOMPARE(f.log.text(), f.logLine(QStringLiteral("192.0.2.10= ") + kRefused)
+                               + f.logLine(QStringLiteral("255.255.255.255= Network unreachable")));
+    QVERIFY(f.swCfg.isChecked());
+    QCOMPARE(f.tcp.tag(0), QStringLiteral("1"));
 }
 
 void TestSupervisor::panelOpensBeforeTheRecoveryLeaves()

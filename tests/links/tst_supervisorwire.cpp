@@ -99,12 +99,12 @@ void TestSupervisorWire::displayClosingItsSideIsRetried()
 
     QTRY_COMPARE(closes.size(), 1);
     QVERIFY(!f->list.isMarked(0));
-    QVERIFY(f->tcp.state(0) != StateClosed);
+    QVERIFY(f->tcp.state(0) != SocketState::Closed);
 
     f->tick();
-    QCOMPARE(f->tcp.state(0), int(StateClosed));
+    QCOMPARE(f->tcp.state(0), SocketState::Closed);
     f->tick();
-    QVERIFY(f->tcp.state(0) != StateClosed);
+    QVERIFY(f->tcp.state(0) != SocketState::Closed);
     QTRY_COMPARE(connects.size(), 2);
     QVERIFY(f->list.isMarked(0));
     // The close was reported once, and nothing counted it as an error.
@@ -127,9 +127,9 @@ void TestSupervisorWire::refusedConnectionsEndInOneRecovery()
     for (int attempt = 1; attempt <= 4; ++attempt) {
         // A tick closes what the last failure left, the next one connects.
         f->tick();
-        if (f->tcp.state(0) == StateClosed)
+        if (f->tcp.state(0) == SocketState::Closed)
             f->tick();
-        QVERIFY(f->tcp.state(0) != StateClosed);
+        QVERIFY(f->tcp.state(0) != SocketState::Closed);
         QTRY_COMPARE(errors.size(), attempt);
         QCOMPARE(f->swCfg.isChecked(), attempt == 4);
         QCOMPARE(f->tcp.tag(0), QString::number(attempt == 4 ? 1 : attempt));
@@ -192,19 +192,19 @@ void TestSupervisorWire::attemptPendingAtTheNextTickIsClosed()
     QSignalSpy errors(&f->tcp, &TcpSocketArray::errorEvent);
 
     f->tick();
-    QVERIFY(f->tcp.state(0) != StateClosed);
+    QVERIFY(f->tcp.state(0) != SocketState::Closed);
     QCoreApplication::processEvents();
     if (!connects.isEmpty())
         QSKIP("the kernel completed the handshake despite the full accept queue");
 
     f->tick(); // still pending: closed, and nothing of it is reported later
-    QCOMPARE(f->tcp.state(0), int(StateClosed));
+    QCOMPARE(f->tcp.state(0), SocketState::Closed);
     QVERIFY(!f->list.isMarked(0));
 
     // The display makes room; the tick after starts an attempt that succeeds.
     display.resumeAccepting();
     f->tick();
-    QVERIFY(f->tcp.state(0) != StateClosed);
+    QVERIFY(f->tcp.state(0) != SocketState::Closed);
     QTRY_VERIFY_WITH_TIMEOUT(f->list.isMarked(0), 10000);
     QCOMPARE(connects.size(), 1);
     QCOMPARE(errors.size(), 0);

@@ -165,7 +165,7 @@ private slots:
             // Neither outcome within a good while: the connect is left hanging.
             QVERIFY(!connects.wait(700));
             QCOMPARE(errors.size(), 0);
-            QVERIFY(sockets.state(0) != StateClosed);
+            QVERIFY(sockets.state(0) != SocketState::Closed);
             QCOMPARE(simulator.connectionCount(0), 0);
         }
     }

@@ -5,12 +5,12 @@ void FakeTcpEndpoint::connectTo(const QString &host, quint16 port)
     ++connectCalls;
     m_host = host;
     m_port = port;
-    m_state = StateConnecting;
+    m_state = SocketState::Connecting;
 }
 
 bool FakeTcpEndpoint::sendData(const QByteArray &bytes)
 {
-    if (m_sendFails || m_state != StateConnected)
+    if (m_sendFails || m_state != SocketState::Connected)
         return false;
     sent.append(bytes);
     if (sendLog)
@@ -23,24 +23,24 @@ bool FakeTcpEndpoint::sendData(const QByteArray &bytes)
 void FakeTcpEndpoint::close()
 {
     ++closeCalls;
-    m_state = StateClosed;
+    m_state = SocketState::Closed;
 }
 
 void FakeTcpEndpoint::fireConnected()
 {
-    m_state = StateConnected;
+    m_state = SocketState::Connected;
     emit connected();
 }
 
 void FakeTcpEndpoint::fireClosedByPeer()
 {
-    m_state = StatePeerClosing;
+    m_state = SocketState::PeerClosing;
     emit closedByPeer();
 }
 
 void FakeTcpEndpoint::fireFailed(const QString &description)
 {
-    m_state = StateError;
+    m_state = SocketState::Error;
     emit failed(description);
 }
 

@@ -15,20 +15,20 @@ class FakeTcpEndpoint : public TcpEndpoint
 {
     Q_OBJECT
 public:
-    int state() const override { return m_state; }
+    SocketState state() const override { return m_state; }
     void connectTo(const QString &host, quint16 port) override;
     QString remoteHost() const override { return m_host; }
     void setRemoteHost(const QString &host) override { m_host = host; }
     bool sendData(const QByteArray &bytes) override;
     void close() override;
 
-    void setState(int state) { m_state = state; }
+    void setState(SocketState state) { m_state = state; }
     void setSendFails(bool fails) { m_sendFails = fails; }
     void fireConnected();
     void fireClosedByPeer();
     void fireFailed(const QString &description);
 
-    int m_state = StateClosed;
+    SocketState m_state = SocketState::Closed;
     QString m_host;
     quint16 m_port = 0;
     bool m_sendFails = false;
@@ -48,9 +48,14 @@ public:
     quint16 remotePort() const override { return m_port; }
     bool sendData(const QByteArray &bytes) override
     {
+        if (!failure.isEmpty())
+            return false;
         sent.append(bytes);
         return true;
     }
+    QString errorString() const override { return failure; }
+
+    QString failure; // non-empty: every send fails with this reason
 
     QString m_host = QStringLiteral("255.255.255.255");
     quint16 m_port = 1024;
