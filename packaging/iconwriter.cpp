@@ -35,7 +35,8 @@ int main(int argc, char **argv)
     // The same strokes as vector shapes on the 32 x 32 grid.
     const QString svg = out.filePath(QStringLiteral("scalable/apps/rv38t-timer.svg"));
     if (!out.mkpath(QStringLiteral("scalable/apps"))) {
-        std::fprintf(stderr, "rv38t-icons: cannot make %s\n", qPrintable(out.filePath("scalable/apps")));
+        std::fprintf(stderr, "rv38t-icons: cannot make %s\n",
+                     qPrintable(out.filePath("scalable/apps")));
         return 1;
     }
     QSvgGenerator generator;

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the scripts: install what is missing, configure, build, usage.
 # Sourced, not run. rv38t_build sets BUILD_DIR.
 
@@ -22,6 +23,8 @@ rv38t_lists_need_update() {
   return 1
 }
 
+# Extra package names may follow; most callers pass none.
+# shellcheck disable=SC2120
 rv38t_install() {
   local missing=() p
   for p in $RV38T_PACKAGES "$@"; do

@@ -256,7 +256,8 @@ void MainWindow::buildControls()
         const char *description;
     } spoken[] = {
         {INP_TITLE, "Title", "Title line shown above the countdown"},
-        {Image1, "RV-38T display unit", "Picture of the display unit the countdown fields lie over"},
+        {Image1, "RV-38T display unit",
+         "Picture of the display unit the countdown fields lie over"},
         {Label1[0], ":", "Separates minutes from seconds"},
         {Label1[1], ":", "Separates hours from minutes"},
         {Label1[6], "Countdown frame, left end", "Frames the countdown fields"},
@@ -277,7 +278,8 @@ void MainWindow::buildControls()
         {FR_CFG, "Configuration", "Display addresses and the event log switch"},
         {Label1[5], "X = CONNECTION OK", "A marked entry is connected"},
         {SW_SHOW_LOG, "View Log", "Shows the event log"},
-        {LST_IP, "Display addresses", "One entry per display; its check box is its mark, X = CONNECTION OK"},
+        {LST_IP, "Display addresses",
+         "One entry per display; its check box is its mark, X = CONNECTION OK"},
         {B_IP_ADD, "Add", "Adds the address typed beside it to the list"},
         {B_IP_DEL, "Del", "Deletes the selected entry"},
         {INP_IP, "Address", "Display address to add"},

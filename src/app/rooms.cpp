@@ -39,9 +39,10 @@ Rooms wireRooms(MainWindow &w)
     hooks.paintLamp = [lamp](const QColor &colour) {
         lamp->setFillColor(colour);
         // A screen reader hears what the colour shows.
-        lamp->setAccessibleDescription(colour == Supervisor::kLampGreen
-                                           ? QStringLiteral("TCP CONNECTION STATUS: every display connected")
-                                           : QStringLiteral("TCP CONNECTION STATUS: not every display connected"));
+        lamp->setAccessibleDescription(
+            colour == Supervisor::kLampGreen
+                ? QStringLiteral("TCP CONNECTION STATUS: every display connected")
+                : QStringLiteral("TCP CONNECTION STATUS: not every display connected"));
     };
     hooks.openPanel = [swCfg] { swCfg->setChecked(true); };
     r.supervisor = new Supervisor(*list, *w.TCPIP_TCP, *w.TCPIP_UDP, std::move(hooks), w.TIM_IP_CON, &w);

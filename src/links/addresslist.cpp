@@ -16,8 +16,9 @@ namespace {
 void nameByMark(QListWidgetItem *item)
 {
     const bool marked = item->checkState() == Qt::Checked;
-    item->setData(Qt::AccessibleTextRole,
-                  item->text() + (marked ? QStringLiteral(", X = CONNECTION OK") : QStringLiteral(", not connected")));
+    item->setData(Qt::AccessibleTextRole, item->text()
+                                              + (marked ? QStringLiteral(", X = CONNECTION OK")
+                                                        : QStringLiteral(", not connected")));
 }
 
 } // namespace

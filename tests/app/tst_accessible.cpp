@@ -52,7 +52,8 @@ void TestAccessible::everyControlNamed()
     QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QLatin1Char(' '))));
     QCOMPARE(walked, 27);
     // The captions speak without their mnemonic marks.
-    QCOMPARE(QAccessible::queryAccessibleInterface(window.SW_GO)->text(QAccessible::Name), QStringLiteral("Run"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(window.SW_GO)->text(QAccessible::Name),
+             QStringLiteral("Run"));
 }
 
 void TestAccessible::entriesNamedWithTheirMark_data()
@@ -61,13 +62,14 @@ void TestAccessible::entriesNamedWithTheirMark_data()
     QTest::addColumn<int>("toggled");       // entry the operator toggles, -1 for none
     QTest::addColumn<QStringList>("names");
 
-    const QString on = QStringLiteral(", X = CONNECTION OK"), off = QStringLiteral(", not connected");
+    const QString on = QStringLiteral(", X = CONNECTION OK"),
+                  off = QStringLiteral(", not connected");
     QTest::newRow("none-marked") << QList<int>{} << -1
                                  << QStringList{"127.0.0.2" + off, "127.0.0.3" + off};
-    QTest::newRow("second-marked") << QList<int>{1} << -1
-                                   << QStringList{"127.0.0.2" + off, "127.0.0.3" + on};
-    QTest::newRow("operator-unmarks") << QList<int>{0, 1} << 0
-                                      << QStringList{"127.0.0.2" + off, "127.0.0.3" + on};
+    QTest::newRow("second-marked")
+        << QList<int>{1} << -1 << QStringList{"127.0.0.2" + off, "127.0.0.3" + on};
+    QTest::newRow("operator-unmarks")
+        << QList<int>{0, 1} << 0 << QStringList{"127.0.0.2" + off, "127.0.0.3" + on};
 }
 
 void TestAccessible::entriesNamedWithTheirMark()
@@ -98,9 +100,12 @@ void TestAccessible::lampSpeaksItsColour_data()
     QTest::addColumn<bool>("markFirst");
     QTest::addColumn<QString>("spoken");
 
-    QTest::newRow("no-display") << QByteArray() << false << QStringLiteral("every display connected");
-    QTest::newRow("one-unmarked") << QByteArray("127.0.0.2\r\n") << false << QStringLiteral("not every display connected");
-    QTest::newRow("one-marked") << QByteArray("127.0.0.2\r\n") << true << QStringLiteral("every display connected");
+    QTest::newRow("no-display") << QByteArray() << false
+                                << QStringLiteral("every display connected");
+    QTest::newRow("one-unmarked") << QByteArray("127.0.0.2\r\n") << false
+                                  << QStringLiteral("not every display connected");
+    QTest::newRow("one-marked") << QByteArray("127.0.0.2\r\n") << true
+                                << QStringLiteral("every display connected");
 }
 
 void TestAccessible::lampSpeaksItsColour()
@@ -116,8 +121,10 @@ void TestAccessible::lampSpeaksItsColour()
     if (markFirst)
         window.addressList()->setMarked(0, true);
     window.supervisor()->TIM_IP_CON_Timer();
-    QCOMPARE(window.TCP_OK->fillColor() == Supervisor::kLampGreen, !spoken.startsWith(QLatin1String("not")));
-    QCOMPARE(window.TCP_OK->accessibleDescription(), QStringLiteral("TCP CONNECTION STATUS: ") + spoken);
+    QCOMPARE(window.TCP_OK->fillColor() == Supervisor::kLampGreen,
+             !spoken.startsWith(QLatin1String("not")));
+    QCOMPARE(window.TCP_OK->accessibleDescription(),
+             QStringLiteral("TCP CONNECTION STATUS: ") + spoken);
 }
 
 QTEST_MAIN(TestAccessible)

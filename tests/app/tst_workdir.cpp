@@ -40,16 +40,19 @@ private:
 
 void TestWorkdir::enter_data()
 {
-    QTest::addColumn<QString>("dir");     // --dir, relative to the starting directory
-    QTest::addColumn<bool>("dataDir");    // --data-dir
+    QTest::addColumn<QString>("dir");      // --dir, relative to the starting directory
+    QTest::addColumn<bool>("dataDir");     // --data-dir
     QTest::addColumn<QString>("expected"); // current afterwards, relative; empty = refused
-    QTest::addColumn<QString>("error");   // part of the message when refused
+    QTest::addColumn<QString>("error");    // part of the message when refused
 
     QTest::newRow("no-option") << QString() << false << QString(".") << QString();
     QTest::newRow("dir-existing") << QString("xdg") << false << QString("xdg") << QString();
-    QTest::newRow("dir-missing-nested") << QString("a/b/c") << false << QString("a/b/c") << QString();
-    QTest::newRow("dir-is-file") << QString("plain-file") << false << QString() << QString("not a directory");
-    QTest::newRow("dir-under-file") << QString("plain-file/sub") << false << QString() << QString("cannot make");
+    QTest::newRow("dir-missing-nested")
+        << QString("a/b/c") << false << QString("a/b/c") << QString();
+    QTest::newRow("dir-is-file") << QString("plain-file") << false << QString()
+                                 << QString("not a directory");
+    QTest::newRow("dir-under-file")
+        << QString("plain-file/sub") << false << QString() << QString("cannot make");
     QTest::newRow("data-dir-missing") << QString() << true << QString("xdg/rv38t") << QString();
 }
 
@@ -71,7 +74,8 @@ void TestWorkdir::enter()
         return;
     }
     QVERIFY2(message.isEmpty(), qPrintable(message));
-    QCOMPARE(QDir::currentPath(), QDir(m_base).absoluteFilePath(expected).remove(QStringLiteral("/.")));
+    QCOMPARE(QDir::currentPath(),
+             QDir(m_base).absoluteFilePath(expected).remove(QStringLiteral("/.")));
     // Files the console writes land there.
     QVERIFY(writeAll(QStringLiteral("TITLE.CFG"), "T\r\n"));
     QVERIFY(QFile::exists(QDir(m_base).filePath(expected + QStringLiteral("/TITLE.CFG"))));
@@ -84,9 +88,12 @@ void TestWorkdir::programRefusesBadDir_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("error");
 
-    QTest::newRow("dir-is-file") << QStringList{"--dir", "plain-file"} << 1 << QString("plain-file is not a directory");
-    QTest::newRow("data-dir-under-file") << QStringList{"--data-dir"} << 1 << QString("cannot make");
-    QTest::newRow("both") << QStringList{"--dir", "x", "--data-dir"} << 2 << QString("exclude each other");
+    QTest::newRow("dir-is-file") << QStringList{"--dir", "plain-file"} << 1
+                                 << QString("plain-file is not a directory");
+    QTest::newRow("data-dir-under-file")
+        << QStringList{"--data-dir"} << 1 << QString("cannot make");
+    QTest::newRow("both") << QStringList{"--dir", "x", "--data-dir"} << 2
+                          << QString("exclude each other");
 }
 
 void TestWorkdir::programRefusesBadDir()
@@ -95,7 +102,8 @@ void TestWorkdir::programRefusesBadDir()
     QFETCH(int, exitCode);
     QFETCH(QString, error);
 
-    const QString program = qEnvironmentVariable("RV38T_BUILD_DIR") + QStringLiteral("/rv38t-timer");
+    const QString program
+        = qEnvironmentVariable("RV38T_BUILD_DIR") + QStringLiteral("/rv38t-timer");
     if (!QFileInfo::exists(program))
         QSKIP("rv38t-timer is not built beside the tests");
     QProcess process;

@@ -78,11 +78,13 @@ private slots:
         for (int y = 0; y + 1 < image.height(); y += 2) {
             for (int x = 0; x + 1 < image.width(); x += 2, ++blocks) {
                 const QRgb c = image.pixel(x, y);
-                if (image.pixel(x + 1, y) != c || image.pixel(x, y + 1) != c || image.pixel(x + 1, y + 1) != c)
+                if (image.pixel(x + 1, y) != c || image.pixel(x, y + 1) != c
+                    || image.pixel(x + 1, y + 1) != c)
                     ++mixed;
             }
         }
-        QVERIFY2(mixed > blocks / 10, qPrintable(QStringLiteral("%1 of %2").arg(mixed).arg(blocks)));
+        QVERIFY2(mixed > blocks / 10,
+                 qPrintable(QStringLiteral("%1 of %2").arg(mixed).arg(blocks)));
     }
 
     void iconSizes_data()
@@ -98,7 +100,8 @@ private slots:
         QFETCH(int, size);
         const QIcon icon = artwork::windowIcon();
         QVERIFY(icon.availableSizes().contains(QSize(size, size)));
-        const QImage image = icon.pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32);
+        const QImage image
+            = icon.pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32);
         QCOMPARE(image.size(), QSize(size, size));
         QCOMPARE(image, artwork::iconImage(size));
         const QImage grid = artwork::iconImage(32);

@@ -62,16 +62,18 @@ void TestPackage::initTestCase()
 {
     for (const char *tool : {"cpack", "dpkg-deb", "dpkg-shlibdeps", "file"}) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-            QSKIP(qPrintable(QStringLiteral("%1 is missing: ./scripts/test installs it").arg(tool)));
+            QSKIP(
+                qPrintable(QStringLiteral("%1 is missing: ./scripts/test installs it").arg(tool)));
     }
     const QString build = qEnvironmentVariable("RV38T_BUILD_DIR");
     QVERIFY2(QFileInfo::exists(build + QStringLiteral("/CPackConfig.cmake")), qPrintable(build));
     QVERIFY(m_work.isValid());
     const QString out = m_work.filePath(QStringLiteral("out"));
-    const Result made = run(QStringLiteral("cpack"),
-                            {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
-                             build + QStringLiteral("/CPackConfig.cmake"), QStringLiteral("-B"), out},
-                            300000);
+    const Result made
+        = run(QStringLiteral("cpack"),
+              {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
+               build + QStringLiteral("/CPackConfig.cmake"), QStringLiteral("-B"), out},
+              300000);
     QVERIFY2(made.code == 0, qPrintable(made.out + made.err));
     const QStringList debs = QDir(out).entryList({QStringLiteral("rv38t_*.deb")}, QDir::Files);
     QCOMPARE(debs.size(), 1);
@@ -93,14 +95,20 @@ void TestPackage::fileList_data()
     const QString exec = QStringLiteral("-rwxr-xr-x"), data = QStringLiteral("-rw-r--r--");
     QTest::newRow("timer") << QStringLiteral("usr/bin/rv38t-timer") << exec;
     QTest::newRow("simulator") << QStringLiteral("usr/bin/rv38t-display-sim") << exec;
-    QTest::newRow("menu-entry") << QStringLiteral("usr/share/applications/org.rv38t.Timer.desktop") << data;
-    QTest::newRow("metainfo") << QStringLiteral("usr/share/metainfo/org.rv38t.Timer.metainfo.xml") << data;
+    QTest::newRow("menu-entry") << QStringLiteral("usr/share/applications/org.rv38t.Timer.desktop")
+                                << data;
+    QTest::newRow("metainfo") << QStringLiteral("usr/share/metainfo/org.rv38t.Timer.metainfo.xml")
+                              << data;
     for (const int size : {16, 32, 48, 64, 128, 256})
         QTest::newRow(qPrintable(QStringLiteral("icon-%1").arg(size)))
-            << QStringLiteral("usr/share/icons/hicolor/%1x%1/apps/rv38t-timer.png").arg(size) << data;
-    QTest::newRow("icon-svg") << QStringLiteral("usr/share/icons/hicolor/scalable/apps/rv38t-timer.svg") << data;
+            << QStringLiteral("usr/share/icons/hicolor/%1x%1/apps/rv38t-timer.png").arg(size)
+            << data;
+    QTest::newRow("icon-svg") << QStringLiteral(
+        "usr/share/icons/hicolor/scalable/apps/rv38t-timer.svg")
+                              << data;
     QTest::newRow("man-timer") << QStringLiteral("usr/share/man/man1/rv38t-timer.1.gz") << data;
-    QTest::newRow("man-simulator") << QStringLiteral("usr/share/man/man1/rv38t-display-sim.1.gz") << data;
+    QTest::newRow("man-simulator")
+        << QStringLiteral("usr/share/man/man1/rv38t-display-sim.1.gz") << data;
     QTest::newRow("copyright") << QStringLiteral("usr/share/doc/rv38t/copyright") << data;
     QTest::newRow("changelog") << QStringLiteral("usr/share/doc/rv38t/changelog.gz") << data;
 }
@@ -110,9 +118,9 @@ void TestPackage::fileList()
     QFETCH(QString, path);
     QFETCH(QString, mode);
     // "-rw-r--r-- root/root  324 2026-12-07 10:41 ./usr/share/..."
-    const QRegularExpression line(QStringLiteral("^(\\S+) root/root .* \\./%1$")
-                                      .arg(QRegularExpression::escape(path)),
-                                  QRegularExpression::MultilineOption);
+    const QRegularExpression line(
+        QStringLiteral("^(\\S+) root/root .* \\./%1$").arg(QRegularExpression::escape(path)),
+        QRegularExpression::MultilineOption);
     const QRegularExpressionMatch match = line.match(m_contents);
     QVERIFY2(match.hasMatch(), qPrintable(m_contents));
     QCOMPARE(match.captured(1), mode);
@@ -124,14 +132,20 @@ void TestPackage::control_data()
     QTest::addColumn<QString>("expected"); // a regular expression over the whole value
 
     // The caption's "1.0A" as Debian orders it: after 1.0, before 1.0b and 1.1.
-    const Result version = run(m_root + QStringLiteral("/usr/bin/rv38t-timer"), {QStringLiteral("--version")});
+    const Result version
+        = run(m_root + QStringLiteral("/usr/bin/rv38t-timer"), {QStringLiteral("--version")});
     const QString caption = version.out.section(QLatin1Char(' '), 1).trimmed();
-    QTest::newRow("package") << "Package" << "rv38t";
+    QTest::newRow("package") << "Package"
+                             << "rv38t";
     QTest::newRow("version") << "Version" << QRegularExpression::escape(caption.toLower());
     // Libraries found by dpkg-shlibdeps from the binaries, not listed by hand.
-    QTest::newRow("depends-qt") << "Depends" << ".*libqt6widgets6 \\(>= [0-9.]+\\).*libqt6network6.*|.*libqt6network6.*libqt6widgets6.*";
-    QTest::newRow("depends-fonts") << "Depends" << ".*fonts-liberation.*";
-    QTest::newRow("maintainer") << "Maintainer" << ".+ <.+@.+>";
+    QTest::newRow("depends-qt")
+        << "Depends"
+        << ".*libqt6widgets6 \\(>= [0-9.]+\\).*libqt6network6.*|.*libqt6network6.*libqt6widgets6.*";
+    QTest::newRow("depends-fonts") << "Depends"
+                                   << ".*fonts-liberation.*";
+    QTest::newRow("maintainer") << "Maintainer"
+                                << ".+ <.+@.+>";
 }
 
 void TestPackage::control()
@@ -141,8 +155,9 @@ void TestPackage::control()
     const Result shown = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, field});
     QCOMPARE(shown.code, 0);
     const QString value = shown.out.trimmed();
-    QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(expected)).match(value).hasMatch(),
-             qPrintable(value));
+    QVERIFY2(
+        QRegularExpression(QRegularExpression::anchoredPattern(expected)).match(value).hasMatch(),
+        qPrintable(value));
 }
 
 void TestPackage::programsRun_data()
@@ -151,9 +166,11 @@ void TestPackage::programsRun_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("expected"); // in standard output
 
-    QTest::newRow("timer-version") << "rv38t-timer" << QStringList{"--version"} << "rv38t-timer 1.0A\n";
+    QTest::newRow("timer-version")
+        << "rv38t-timer" << QStringList{"--version"} << "rv38t-timer 1.0A\n";
     QTest::newRow("timer-help") << "rv38t-timer" << QStringList{"--help"} << "--data-dir";
-    QTest::newRow("simulator-help") << "rv38t-display-sim" << QStringList{"--help"} << "--listen <ADDRESS>";
+    QTest::newRow("simulator-help")
+        << "rv38t-display-sim" << QStringList{"--help"} << "--listen <ADDRESS>";
 }
 
 // Run as from a terminal without a display server: help and version need none.
@@ -176,7 +193,8 @@ void TestPackage::menuEntryStartsInDataDir()
     QVERIFY(entry.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(entry.readAll());
     const QRegularExpressionMatch exec = QRegularExpression(QStringLiteral("^Exec=(\\S+) (.*)$"),
-                                                            QRegularExpression::MultilineOption).match(text);
+                                                            QRegularExpression::MultilineOption)
+                                             .match(text);
     QVERIFY2(exec.hasMatch(), qPrintable(text));
     QVERIFY(QFileInfo(m_root + QStringLiteral("/usr/bin/") + exec.captured(1)).isExecutable());
     QCOMPARE(exec.captured(2), QStringLiteral("--data-dir"));
@@ -194,15 +212,19 @@ void TestPackage::manualsNameEveryOption_data()
 void TestPackage::manualsNameEveryOption()
 {
     QFETCH(QString, program);
-    const Result help = run(m_root + QStringLiteral("/usr/bin/") + program, {QStringLiteral("--help")});
+    const Result help
+        = run(m_root + QStringLiteral("/usr/bin/") + program, {QStringLiteral("--help")});
     QCOMPARE(help.code, 0);
-    const Result manual = run(QStringLiteral("gzip"), {QStringLiteral("-dc"),
-                              m_root + QStringLiteral("/usr/share/man/man1/%1.1.gz").arg(program)});
+    const Result manual
+        = run(QStringLiteral("gzip"),
+              {QStringLiteral("-dc"),
+               m_root + QStringLiteral("/usr/share/man/man1/%1.1.gz").arg(program)});
     QCOMPARE(manual.code, 0);
     // In roff a minus is written \-.
     const QString page = QString(manual.out).replace(QStringLiteral("\\-"), QStringLiteral("-"));
     QStringList missing;
-    QRegularExpressionMatchIterator it = QRegularExpression(QStringLiteral("--[a-z][a-z-]+")).globalMatch(help.out);
+    QRegularExpressionMatchIterator it
+        = QRegularExpression(QStringLiteral("--[a-z][a-z-]+")).globalMatch(help.out);
     while (it.hasNext()) {
         const QString option = it.next().captured();
         if (!page.contains(option) && !missing.contains(option))

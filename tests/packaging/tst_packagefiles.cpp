@@ -21,14 +21,15 @@ void TestPackageFiles::validate_data()
 
     const QString source = QStringLiteral(QT_TESTCASE_SOURCEDIR "/../packaging/");
     const QString built = qEnvironmentVariable("RV38T_BUILD_DIR") + QStringLiteral("/packaging/");
-    QTest::newRow("desktop-entry") << "desktop-file-validate" << QStringList{}
-                                   << source + "org.rv38t.Timer.desktop";
+    QTest::newRow("desktop-entry")
+        << "desktop-file-validate" << QStringList{} << source + "org.rv38t.Timer.desktop";
     QTest::newRow("metainfo") << "appstreamcli" << QStringList{"validate", "--no-net", "--pedantic"}
                               << built + "org.rv38t.Timer.metainfo.xml";
     // -ww: every warning groff has; -z: no output, only the check.
-    QTest::newRow("man-timer") << "groff" << QStringList{"-man", "-ww", "-z", "-t"} << source + "rv38t-timer.1";
-    QTest::newRow("man-simulator") << "groff" << QStringList{"-man", "-ww", "-z", "-t"}
-                                   << source + "rv38t-display-sim.1";
+    QTest::newRow("man-timer") << "groff" << QStringList{"-man", "-ww", "-z", "-t"}
+                               << source + "rv38t-timer.1";
+    QTest::newRow("man-simulator")
+        << "groff" << QStringList{"-man", "-ww", "-z", "-t"} << source + "rv38t-display-sim.1";
 }
 
 void TestPackageFiles::validate()
@@ -42,8 +43,10 @@ void TestPackageFiles::validate()
     QProcess process;
     process.start(tool, arguments << file);
     QVERIFY(process.waitForFinished(60000));
-    const QString said = QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError());
-    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, qPrintable(said));
+    const QString said
+        = QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError());
+    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+             qPrintable(said));
     // A pass that still warns is not clean: the tools print warnings and succeed.
     if (tool != QLatin1String("appstreamcli"))
         QVERIFY2(said.trimmed().isEmpty(), qPrintable(said));
