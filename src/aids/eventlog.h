@@ -37,6 +37,8 @@ public:
     explicit EventLog(LogArea *inpLog, QObject *parent = nullptr);
 
     void setClock(Clock clock) { m_clock = std::move(clock); }
+    // The log's clock, for what must agree with the log's times.
+    QDateTime now() const { return m_clock(); }
     void setDateSeparator(QChar separator) { m_separator = separator; }
 
     // The log's text as stored: line ends as CR LF.

@@ -175,6 +175,8 @@ void MainWindow::buildControls()
     TCP_OK->setFilled(true);
     TCP_OK->setFillColor(QColor(255, 0, 0));
     TCP_OK->setBorder(Qt::black, 2);
+    // The one shape that answers the pointer: its tooltip tells which displays are down.
+    TCP_OK->setAttribute(Qt::WA_TransparentForMouseEvents, false);
 
     Label2 = makeLabel(this, QStringLiteral("Label2"), QStringLiteral("TCP"), sansFont(8.25, true), 1425, 1890, 375, 195);
     Label2->setToolTip(QStringLiteral("TCP CONNECTION STATUS"));

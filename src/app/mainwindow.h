@@ -83,6 +83,7 @@ public:
     Supervisor *supervisor() const { return m_rooms.supervisor; }
     EventLog *eventLog() const { return m_rooms.log; }
     Title *title() const { return m_rooms.title; }
+    HealthBook *healthBook() const { return m_rooms.health; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -8,6 +8,7 @@
 #include "countdown/countdown.h"
 #include "countdown/timeframesender.h"
 #include "links/addresslist.h"
+#include "links/healthbook.h"
 #include "links/supervisor.h"
 
 #include <QCheckBox>
@@ -45,6 +46,9 @@ Rooms wireRooms(MainWindow &w)
                 : QStringLiteral("TCP CONNECTION STATUS: not every display connected"));
     };
     hooks.openPanel = [swCfg] { swCfg->setChecked(true); };
+    hooks.describeLamp = [lamp](const QString &text) { lamp->setToolTip(text); };
     r.supervisor = new Supervisor(*list, *w.TCPIP_TCP, *w.TCPIP_UDP, std::move(hooks), w.TIM_IP_CON, &w);
+    r.health = new HealthBook(*list, *w.TCPIP_TCP, [log] { return log->now(); }, &w);
+    r.supervisor->setHealthBook(r.health);
     return r;
 }

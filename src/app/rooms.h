@@ -3,6 +3,7 @@
 class AddressList;
 class Countdown;
 class EventLog;
+class HealthBook;
 class MainWindow;
 class Supervisor;
 class TimeFrameSender;
@@ -19,6 +20,7 @@ struct Rooms
     TimeFrameSender *sender = nullptr;
     Countdown *countdown = nullptr;
     Supervisor *supervisor = nullptr;
+    HealthBook *health = nullptr;
 };
 
 // The one composition point: builds every room over the window's controls and

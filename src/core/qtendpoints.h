@@ -28,6 +28,7 @@ public:
     void setRemoteHost(const QString &host) override { m_host = host; }
     bool sendData(const QByteArray &bytes) override;
     void close() override;
+    qint64 roundTripMicros() const override;
 
 private:
     enum class Ending { None, PeerClosed, Failed };

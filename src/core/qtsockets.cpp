@@ -1,6 +1,7 @@
 #include "core/qtsockets.h"
 
 #include "core/qtendpoints.h"
+#include "core/sockopts.h"
 
 #include <QHostAddress>
 #include <QMetaObject>
@@ -207,4 +208,11 @@ std::unique_ptr<TcpEndpoint> QtSocketFactory::createTcp()
 std::unique_ptr<UdpEndpoint> QtSocketFactory::createUdp()
 {
     return std::make_unique<QtUdpEndpoint>(m_udpHost, m_udpPort);
+}
+
+qint64 QtTcpEndpoint::roundTripMicros() const
+{
+    if (m_socket->state() != QAbstractSocket::ConnectedState)
+        return -1;
+    return sockopts::smoothedRttMicros(m_socket->socketDescriptor());
 }

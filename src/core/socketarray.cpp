@@ -20,11 +20,14 @@ bool TcpSocketArray::createElement()
 {
     if (count() >= kMaxElements)
         return false;
-    Element element{m_factory.createTcp(), kTemplateTag};
+    Element element{m_factory.createTcp(), kTemplateTag, 0, {}};
     TcpEndpoint *socket = element.socket.get();
     const int index = count();
     // The index is fixed for the element's life: only the top element is ever destroyed.
-    connect(socket, &TcpEndpoint::connected, this, [this, index] { emit connectEvent(index); });
+    connect(socket, &TcpEndpoint::connected, this, [this, index] {
+        m_elements[std::size_t(index)].sentCount = 0; // a new connection counts afresh
+        emit connectEvent(index);
+    });
     connect(socket, &TcpEndpoint::closedByPeer, this, [this, index] { emit closeEvent(index); });
     connect(socket, &TcpEndpoint::failed, this,
             [this, index](const QString &description) { emit errorEvent(index, description); });
@@ -60,8 +63,11 @@ SocketState TcpSocketArray::state(int index) const
 
 void TcpSocketArray::connectTo(int index, const QString &host, quint16 port)
 {
-    if (Element *e = at(index))
+    if (Element *e = at(index)) {
+        e->sentCount = 0;
+        e->lastSent.clear();
         e->socket->connectTo(host, port);
+    }
 }
 
 QString TcpSocketArray::remoteHost(int index) const
@@ -79,7 +85,29 @@ void TcpSocketArray::setRemoteHost(int index, const QString &host)
 bool TcpSocketArray::sendData(int index, const QByteArray &bytes)
 {
     Element *e = at(index);
-    return e && e->socket->sendData(bytes);
+    if (!e || !e->socket->sendData(bytes))
+        return false;
+    ++e->sentCount;
+    e->lastSent = bytes;
+    return true;
+}
+
+qint64 TcpSocketArray::sentCount(int index) const
+{
+    const Element *e = at(index);
+    return e ? e->sentCount : 0;
+}
+
+QByteArray TcpSocketArray::lastSent(int index) const
+{
+    const Element *e = at(index);
+    return e ? e->lastSent : QByteArray();
+}
+
+qint64 TcpSocketArray::roundTripMicros(int index) const
+{
+    const Element *e = at(index);
+    return e ? e->socket->roundTripMicros() : -1;
 }
 
 void TcpSocketArray::close(int index)

@@ -35,6 +35,11 @@ public:
     QString remoteHost(int index) const;
     void setRemoteHost(int index, const QString &host);
     bool sendData(int index, const QByteArray &bytes);
+    // Frames sent on the element's current connection (counted from its last
+    // connectTo), and the last of them; for the displays' health records.
+    qint64 sentCount(int index) const;
+    QByteArray lastSent(int index) const;
+    qint64 roundTripMicros(int index) const;
     void close(int index);
     QString tag(int index) const;
     void setTag(int index, const QString &tag);
@@ -49,6 +54,8 @@ private:
     {
         std::unique_ptr<TcpEndpoint> socket;
         QString tag;
+        qint64 sentCount = 0;
+        QByteArray lastSent;
     };
     Element *at(int index);
     const Element *at(int index) const;

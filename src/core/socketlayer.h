@@ -41,6 +41,9 @@ public:
     virtual bool sendData(const QByteArray &bytes) = 0;
     // Back to closed at once; no event follows.
     virtual void close() = 0;
+    // The kernel's smoothed round-trip time of the connection in microseconds;
+    // -1 where the platform does not tell or nothing is connected.
+    virtual qint64 roundTripMicros() const { return -1; }
 
 signals:
     void connected();

@@ -112,6 +112,7 @@ bool AddressList::appendEntry(const QString &text)
     item->setCheckState(Qt::Unchecked);
     nameByMark(item);
     m_list->addItem(item);
+    emit entryAdded(count() - 1);
     return true;
 }
 
@@ -136,6 +137,7 @@ void AddressList::B_IP_DEL_Click()
         if (m_toggledByClick == item)
             m_toggledByClick = nullptr;
         delete item;
+        emit entryRemoved(k);
         // The operator chooses the next entry to delete; none is chosen for them.
         m_list->setCurrentRow(-1);
         m_list->clearSelection();
@@ -161,6 +163,7 @@ void AddressList::IP_LIST_LOAD()
         const QSignalBlocker blocker(m_list);
         m_list->clear();
     }
+    emit entriesCleared();
     m_toggledByClick = nullptr;
     while (m_sockets.count() > 0)
         m_sockets.destroyHighest();
@@ -193,4 +196,13 @@ void AddressList::TCP_READDRESS()
         setMarked(i, false);
         m_sockets.close(i);
     }
+}
+
+void AddressList::setEntryToolTip(int index, const QString &text)
+{
+    QListWidgetItem *item = m_list->item(index);
+    if (!item || item->toolTip() == text)
+        return;
+    const QSignalBlocker blocker(m_list);
+    item->setToolTip(text);
 }

@@ -49,6 +49,16 @@ public:
     bool IP_LIST_SAVE();
     void TCP_READDRESS();
 
+    // Shown when the pointer rests on the entry; set only when it differs, with
+    // the list's signals blocked (a tooltip is no operator toggle).
+    void setEntryToolTip(int index, const QString &text);
+
+signals:
+    // The entries as they come and go, for what keeps something per entry.
+    void entryAdded(int index);
+    void entryRemoved(int index);
+    void entriesCleared();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 

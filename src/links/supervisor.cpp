@@ -4,6 +4,7 @@
 #include "core/socketarray.h"
 #include "core/socketlayer.h"
 #include "links/addresslist.h"
+#include "links/healthbook.h"
 
 #include <QTimer>
 
@@ -46,6 +47,11 @@ void Supervisor::TIM_IP_CON_Timer()
     }
     if (m_hooks.paintLamp)
         m_hooks.paintLamp(marked == n ? kLampGreen : kLampRed);
+    if (m_health) {
+        m_health->refresh();
+        if (m_hooks.describeLamp)
+            m_hooks.describeLamp(HealthBook::lampToolTip(m_health->records()));
+    }
 }
 
 void Supervisor::TCPIP_TCP_Connect(int index)
@@ -56,6 +62,8 @@ void Supervisor::TCPIP_TCP_Connect(int index)
     // The mark is already set, so the new display gets the current time too.
     if (m_hooks.sendCurrentTime)
         m_hooks.sendCurrentTime();
+    if (m_health)
+        m_health->connected(index);
 }
 
 void Supervisor::TCPIP_TCP_Close(int index)
@@ -63,6 +71,8 @@ void Supervisor::TCPIP_TCP_Close(int index)
     // The socket stays as the peer left it; the next tick closes it.
     m_list.setMarked(index, false);
     m_hooks.log(m_tcp.remoteHost(index) + QStringLiteral("= CLOSE"));
+    if (m_health)
+        m_health->closed(index);
 }
 
 void Supervisor::TCPIP_TCP_Error(int index, const QString &description)
@@ -78,6 +88,10 @@ void Supervisor::TCPIP_TCP_Error(int index, const QString &description)
         if (!m_udp.sendData(frames::recoveryFrame(m_list.text(index))))
             m_hooks.log(m_udp.remoteHost() + QStringLiteral("= ") + m_udp.errorString());
         m_tcp.setTag(index, kCountReset);
+        if (m_health)
+            m_health->recoverySent(index);
     }
     m_tcp.setTag(index, QString::number(m_tcp.tag(index).toInt() + 1));
+    if (m_health)
+        m_health->failed(index, description);
 }

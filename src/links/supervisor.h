@@ -8,6 +8,7 @@
 
 class QTimer;
 class AddressList;
+class HealthBook;
 class TcpSocketArray;
 class UdpEndpoint;
 
@@ -28,6 +29,7 @@ public:
         std::function<void()> sendCurrentTime;                // the fields' change handling
         std::function<void(const QColor &colour)> paintLamp;  // TCP_OK's fill
         std::function<void()> openPanel;                      // SW_CFG on, by a program write
+        std::function<void(const QString &text)> describeLamp; // TCP_OK's tooltip
     };
 
     // Wires the timer's ticks and the socket array's events to the handlers.
@@ -37,6 +39,9 @@ public:
     // The displays' TCP port (1024); tests inject their own.
     void setDisplayPort(quint16 port) { m_port = port; }
     quint16 displayPort() const { return m_port; }
+
+    // Told of every event and tick; optional.
+    void setHealthBook(HealthBook *health) { m_health = health; }
 
     void TIM_IP_CON_Timer();
     void TCPIP_TCP_Connect(int index);
@@ -48,5 +53,6 @@ private:
     TcpSocketArray &m_tcp;
     UdpEndpoint &m_udp;
     Hooks m_hooks;
+    HealthBook *m_health = nullptr;
     quint16 m_port;
 };

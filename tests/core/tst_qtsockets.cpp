@@ -74,6 +74,7 @@ private slots:
     void sendWhenNotConnected();
     void floodingDisplayStaysBounded();
     void healthyIdleLinkSurvives();
+    void roundTripTimeFromKernel();
     void udpDatagram_data();
     void udpDatagram();
     void udpBadHostFails();
@@ -496,6 +497,28 @@ void TestQtSockets::arrayLimitsAndTemplate()
     QCOMPARE(array.count(), 98);
     QCOMPARE(array.state(98), SocketState::Closed);
     QCOMPARE(array.tag(TcpSocketArray::kTemplateIndex), QStringLiteral("0"));
+}
+
+// The kernel's smoothed round-trip time of a live connection, for the
+// display's health record; -1 once it is gone.
+void TestQtSockets::roundTripTimeFromKernel()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("the round-trip time is read from TCP_INFO, which only Linux has here");
+#endif
+    LoopbackDisplay display;
+    QtSocketFactory factory;
+    auto endpoint = factory.createTcp();
+    QCOMPARE(endpoint->roundTripMicros(), qint64(-1));
+    QTcpSocket *peer = display.connect(*endpoint);
+    QVERIFY(peer);
+    QVERIFY(endpoint->sendData("\xC7" "000001"));
+    QByteArray received;
+    QVERIFY(readAtLeast(peer, received, 7));
+    const qint64 rtt = endpoint->roundTripMicros();
+    QVERIFY2(rtt > 0 && rtt < 1000000, qPrintable(QString::number(rtt)));
+    endpoint->close();
+    QCOMPARE(endpoint->roundTripMicros(), qint64(-1));
 }
 
 QTEST_GUILESS_MAIN(TestQtSockets)

@@ -15,6 +15,7 @@
 #include "countdown/countdown.h"
 #include "countdown/timeframesender.h"
 #include "links/addresslist.h"
+#include "links/healthbook.h"
 #include "links/supervisor.h"
 #include "support/testfiles.h"
 
@@ -112,4 +113,5 @@ struct RoomsFixture
     TimeFrameSender &sender = *window.frameSender();
     Countdown &countdown = *window.countdown();
     Supervisor &supervisor = *window.supervisor();
+    HealthBook &health = *window.healthBook();
 };
