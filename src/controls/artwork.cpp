@@ -255,6 +255,15 @@ void paintIcon(QPainter &p)
     // The black face with a grey recess line, showing 12:30.
     p.fillRect(QRect(3, 11, 26, 12), QColor(kGrey));
     p.fillRect(QRect(4, 12, 25, 11), QColor(kBlack));
+    if (p.worldTransform().m11() < 1.0) {
+        // Below 32 pixels a one-unit stroke falls between pixels and the digits
+        // turn to noise: a lit bar for each digit and the colon stand for them.
+        for (const int x : {6, 10, 20, 24})
+            p.fillRect(QRect(x, 14, 2, 6), QColor(kLime));
+        p.fillRect(QRect(14, 14, 2, 2), QColor(kLime));
+        p.fillRect(QRect(14, 18, 2, 2), QColor(kLime));
+        return;
+    }
     drawTinyDigit(p, 5, 14, 1);
     drawTinyDigit(p, 10, 14, 2);
     p.fillRect(QRect(15, 15, 1, 1), QColor(kLime));
