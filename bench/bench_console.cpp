@@ -5,6 +5,15 @@
 // CPU and memory are read from outside (scripts/bench) while it runs.
 //
 //   rv38t-bench-console --seconds N [--port P] [--udp-port U] [--ticks FILE]
+//                       [--samples FILE] [--cycles N]
+//
+// --samples FILE: one line a second: seconds since the start, displays marked,
+// open descriptors, resident KB, socket states (state:count,...), log lines so
+// far, heap in use (KB), and any log line of that second other than "= CONNECT".
+// --cycles N: the operator drops every connected display (unticks its entry)
+// until N connects have followed, then the console settles with all displays
+// connected again; descriptors and memory are printed before, after the first
+// tenth, and after all N. Ends then instead of after --seconds.
 //
 // Run it inside a private network namespace: a display that fails four
 // times makes the window send a recovery datagram (to 127.0.0.1:U here).
@@ -15,10 +24,13 @@
 #include "app/mainwindow.h"
 #include "links/addresslist.h"
 #include "core/qtsockets.h"
+#include "core/socketarray.h"
 #include "links/supervisor.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QListWidget>
 
 #include "controls/controls.h"
 #include <QCheckBox>
@@ -33,6 +45,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <map>
 
 namespace {
@@ -67,6 +83,34 @@ Fit fit(const std::vector<std::int64_t> &ticks, std::int64_t start)
     return f;
 }
 
+qint64 residentKb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// Bytes the heap holds for live allocations: growth here is objects kept,
+// growth of resident memory without it is the allocator's own.
+qint64 heapInUseKb()
+{
+#if defined(__GLIBC__)
+    return qint64(mallinfo2().uordblks / 1024);
+#else
+    return -1;
+#endif
+}
+
+int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -74,6 +118,8 @@ int main(int argc, char **argv)
     int seconds = 65;
     quint16 port = 1024, udpPort = 9;
     const char *ticksFile = nullptr;
+    const char *samplesFile = nullptr;
+    long cycles = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--seconds"))
             seconds = std::atoi(argv[i + 1]);
@@ -83,6 +129,10 @@ int main(int argc, char **argv)
             udpPort = quint16(std::atoi(argv[i + 1]));
         else if (!std::strcmp(argv[i], "--ticks"))
             ticksFile = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--samples"))
+            samplesFile = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--cycles"))
+            cycles = std::atol(argv[i + 1]);
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -143,17 +193,39 @@ int main(int argc, char **argv)
     // Every line the event log gains, kept here because the log itself holds
     // only its latest few dozen: a lost mark is traced to its cause (a close
     // by the display, or the socket's error text) from the lines around it.
-    std::vector<QString> logLines;
+    // Kept bounded, so a long soak measures the console and not this harness:
+    // the latest 200 lines, the 400 around the first lost mark, a count of each
+    // message, the connects, and the trouble lines not yet sampled.
+    std::deque<QString> recentLines;
+    std::vector<QString> aroundDrop;
+    bool dropSeen = false;
+    std::map<QString, long> tally;
+    std::size_t logTotal = 0;
+    long connectLines = 0;
+    QString unsampledTrouble;
+    QString lastLine;
     QObject::connect(window.INP_LOG, &QPlainTextEdit::textChanged, &app, [&] {
         for (QTextBlock b = window.INP_LOG->document()->lastBlock(); b.isValid(); b = b.previous()) {
-            if (!b.text().isEmpty()) {
-                if (logLines.empty() || logLines.back() != b.text())
-                    logLines.push_back(b.text());
+            if (b.text().isEmpty())
+                continue;
+            const QString line = b.text();
+            if (line == lastLine)
                 break;
-            }
+            lastLine = line;
+            ++logTotal;
+            ++tally[line.mid(line.indexOf(QLatin1Char('=')) + 1).trimmed()];
+            if (line.endsWith(QStringLiteral("= CONNECT")))
+                ++connectLines;
+            else
+                unsampledTrouble += QStringLiteral(" | ") + line;
+            if (dropSeen && aroundDrop.size() < 400)
+                aroundDrop.push_back(line);
+            recentLines.push_back(line);
+            if (recentLines.size() > 200)
+                recentLines.pop_front();
+            break;
         }
     });
-    std::size_t logAtDrop = 0;
 
     // Every second: the fewest displays marked, and when one first went.
     int fewest = entries;
@@ -165,11 +237,89 @@ int main(int argc, char **argv)
         const int m = marked();
         if (m < entries && firstDropMs < 0) {
             firstDropMs = running.elapsed();
-            logAtDrop = logLines.size();
+            dropSeen = true;
+            aroundDrop.assign(recentLines.begin(), recentLines.end());
         }
         fewest = std::min(fewest, m);
     });
     watch.start(1000);
+
+    // One line a second for the soaks: marks, descriptors, memory, socket
+    // states, and what the log said.
+    FILE *samples = samplesFile ? std::fopen(samplesFile, "w") : nullptr;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, &app, [&] {
+        std::map<int, int> states;
+        for (int i = 0; i < entries; ++i)
+            ++states[window.TCPIP_TCP->state(i)];
+        QString stateText;
+        for (const auto &[state, count] : states)
+            stateText += QStringLiteral("%1%2:%3").arg(stateText.isEmpty() ? "" : ",").arg(state).arg(count);
+        const QString trouble = unsampledTrouble;
+        unsampledTrouble.clear();
+        std::fprintf(samples, "%.1f %d %d %lld %s %zu %lld%s\n", double(running.elapsed()) / 1000.0, marked(),
+                     openDescriptors(), static_cast<long long>(residentKb()), qPrintable(stateText),
+                     logTotal, static_cast<long long>(heapInUseKb()), qPrintable(trouble));
+        std::fflush(samples);
+    });
+    if (samples)
+        sampler.start(1000);
+
+    // Connect/close cycles driven as the operator drops a display: untick its
+    // entry, and the supervisor connects it again at its next tick.
+    if (cycles > 0) {
+        auto connects = [&] { return connectLines; };
+        const long connectsBefore = connects();
+        const int fdsBefore = openDescriptors();
+        const qint64 rssBefore = residentKb();
+        const qint64 heapBefore = heapInUseKb();
+        int fdsTenth = -1;
+        qint64 rssTenth = -1, heapTenth = -1;
+        long done = 0;
+        QElapsedTimer cycling;
+        cycling.start();
+        QTimer dropper;
+        QObject::connect(&dropper, &QTimer::timeout, &app, [&] {
+            done = connects() - connectsBefore;
+            if (fdsTenth < 0 && done >= cycles / 10 && marked() == entries) {
+                fdsTenth = openDescriptors();
+                rssTenth = residentKb();
+                heapTenth = heapInUseKb();
+            }
+            if (done >= cycles) {
+                dropper.stop();
+                // Settled: every display connected again, and a few ticks more.
+                QElapsedTimer settle;
+                settle.start();
+                while (marked() < entries && settle.elapsed() < 30000)
+                    app.processEvents(QEventLoop::AllEvents, 100);
+                QTimer::singleShot(5000, &app, &QCoreApplication::quit);
+                return;
+            }
+            for (int i = 0; i < entries; ++i) {
+                if (!window.addressList()->isMarked(i))
+                    continue;
+                window.LST_IP->setCurrentRow(i);
+                window.addressList()->setMarked(i, false);
+                window.addressList()->LST_IP_Click();
+            }
+        });
+        dropper.start(250);
+        app.exec();
+        QMetaObject::invokeMethod(baseTimer, [&] { baseTimer->stop(); }, Qt::BlockingQueuedConnection);
+        baseThread.quit();
+        baseThread.wait();
+        std::printf("cycles n=%ld seconds=%.1f marked=%d of %d fds_before=%d fds_tenth=%d fds_after=%d "
+                    "rss_kb_before=%lld rss_kb_tenth=%lld rss_kb_after=%lld "
+                    "heap_kb_before=%lld heap_kb_tenth=%lld heap_kb_after=%lld\n",
+                    connects() - connectsBefore, double(cycling.elapsed()) / 1000.0, marked(), entries,
+                    fdsBefore, fdsTenth, openDescriptors(), static_cast<long long>(rssBefore),
+                    static_cast<long long>(rssTenth), static_cast<long long>(residentKb()),
+                    static_cast<long long>(heapBefore), static_cast<long long>(heapTenth),
+                    static_cast<long long>(heapInUseKb()));
+        std::fflush(stdout);
+        return 0;
+    }
 
     QTimer::singleShot(seconds * 1000 + 500, &app, &QCoreApplication::quit);
     app.exec();
@@ -187,14 +337,10 @@ int main(int argc, char **argv)
                 static_cast<long long>(firstDropMs), entries);
     // From a few lines before the first drop, and how often each message came.
     if (firstDropMs >= 0) {
-        const std::size_t from = logAtDrop > 200 ? logAtDrop - 200 : 0;
-        for (std::size_t i = from; i < logLines.size() && i < from + 400; ++i)
-            std::printf("log %s\n", qPrintable(logLines[i]));
-        std::map<QString, int> tally;
-        for (const QString &line : logLines)
-            ++tally[line.mid(line.indexOf(QLatin1Char('=')) + 1).trimmed()];
+        for (const QString &line : aroundDrop)
+            std::printf("log %s\n", qPrintable(line));
         for (const auto &[message, count] : tally)
-            std::printf("log_tally %d %s\n", count, qPrintable(message));
+            std::printf("log_tally %ld %s\n", count, qPrintable(message));
     }
     if (ticksFile) {
         if (FILE *f = std::fopen(ticksFile, "w")) {

@@ -1,5 +1,7 @@
+#include "app/directorylock.h"
 #include "app/mainwindow.h"
 #include "app/options.h"
+#include "app/unixsignals.h"
 #include "app/workdir.h"
 #include "core/qtsockets.h"
 
@@ -57,8 +59,16 @@ int main(int argc, char *argv[])
     // One look on every desktop: the layout is fixed to the pixel.
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
+    // One console per directory, taken once the directory is settled and
+    // before the window: a second console stops here.
+    DirectoryLock directoryLock;
+    if (!takeDirectoryLock(directoryLock))
+        return 1;
+
     QtSocketFactory sockets;
     MainWindow window(sockets);
+    // A termination signal closes the window as the operator's close does.
+    UnixSignals signalsToClose([&window](int) { window.close(); });
     window.Form_Load();
 #ifdef RV38T_REPORT_SHOWN
     window.installEventFilter(&shown);

@@ -8,22 +8,6 @@
 #include <QTcpSocket>
 #include <QUdpSocket>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
-namespace {
-
-// A display that vanishes without closing (power cut, cable pulled) never
-// answers again. Frames left unacknowledged end the connection after
-// kUnackedTimeoutMs; an idle link is probed after kKeepIdleSeconds, and the
-// unanswered probes end it a few seconds later. Probes carry no payload.
-constexpr int kUnackedTimeoutMs = 3000;
-constexpr int kKeepIdleSeconds = 3;
-constexpr int kKeepIntervalSeconds = 1;
-constexpr int kKeepCount = 3;
-
-} // namespace
 
 QtTcpEndpoint::QtTcpEndpoint(QObject *parent)
     : TcpEndpoint(parent), m_socket(new QTcpSocket(this))
@@ -161,19 +145,9 @@ void QtTcpEndpoint::end(Ending ending, const QString &description)
 
 void QtTcpEndpoint::armDeadPeerDetection()
 {
-    const qintptr fd = m_socket->socketDescriptor();
-    if (fd < 0)
-        return;
-    const int on = 1;
-    // Best effort: a kernel without one of these options still connects, it
-    // only notices a vanished display later.
-    ::setsockopt(int(fd), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    ::setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleSeconds, sizeof kKeepIdleSeconds);
-    ::setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalSeconds,
-                 sizeof kKeepIntervalSeconds);
-    ::setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount);
-    ::setsockopt(int(fd), IPPROTO_TCP, TCP_USER_TIMEOUT, &kUnackedTimeoutMs,
-                 sizeof kUnackedTimeoutMs);
+    // Portable keep-alive first; the platform's finer timings (sockopts) where it has them.
+    m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    sockopts::armDeadPeerDetection(m_socket->socketDescriptor());
 }
 
 QtUdpEndpoint::QtUdpEndpoint(const QString &host, quint16 port, QObject *parent)

@@ -238,8 +238,8 @@ void TestNetns::vanishedDisplayIsNoticed_data()
 {
     QTest::addColumn<bool>("framePending");
     QTest::addColumn<int>("withinMs");
-    QTest::newRow("frame-pending") << true << 5000;
-    QTest::newRow("idle") << false << 10000;
+    QTest::newRow("frame-pending") << true << 10000;
+    QTest::newRow("idle") << false << 15000;
 }
 
 void TestNetns::vanishedDisplayIsNoticed()

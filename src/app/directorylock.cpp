@@ -1,0 +1,50 @@
+#include "app/directorylock.h"
+
+#include <QDir>
+#include <QLockFile>
+
+#include <cstdio>
+
+DirectoryLock::DirectoryLock() = default;
+DirectoryLock::~DirectoryLock() = default;
+
+DirectoryLock::Outcome DirectoryLock::take(QString *message)
+{
+    m_lock = std::make_unique<QLockFile>(QDir::current().absoluteFilePath(kFileName));
+    // Never stale by age: a console runs for days. A lock whose process is gone
+    // (a crash, a power cut) is stale and QLockFile takes it over.
+    m_lock->setStaleLockTime(0);
+    if (m_lock->tryLock(0))
+        return Outcome::Held;
+    const QString where = QDir::toNativeSeparators(QDir::currentPath());
+    if (m_lock->error() == QLockFile::LockFailedError) {
+        qint64 pid = 0;
+        QString host, application;
+        m_lock->getLockInfo(&pid, &host, &application);
+        if (message) {
+            *message = QStringLiteral(
+                           "rv38t-timer: another console (process %1) already works in %2; "
+                           "only one may use a directory's LST_IP.CFG and TITLE.CFG at a time.")
+                           .arg(pid)
+                           .arg(where);
+        }
+        m_lock.reset();
+        return Outcome::Busy;
+    }
+    if (message) {
+        *message = QStringLiteral("rv38t-timer: cannot make the lock file %1 in %2; "
+                                  "running without it.")
+                       .arg(kFileName, where);
+    }
+    m_lock.reset();
+    return Outcome::Unlockable;
+}
+
+bool takeDirectoryLock(DirectoryLock &lock)
+{
+    QString message;
+    const DirectoryLock::Outcome outcome = lock.take(&message);
+    if (outcome != DirectoryLock::Outcome::Held)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+    return outcome != DirectoryLock::Outcome::Busy;
+}
