@@ -1,6 +1,7 @@
 #include "app/directorylock.h"
 #include "app/mainwindow.h"
 #include "app/options.h"
+#include "app/remoteservices.h"
 #include "app/unixsignals.h"
 #include "app/workdir.h"
 #include "core/qtsockets.h"
@@ -56,6 +57,18 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    // What the options ask to listen on is bound now: a port in use or an
+    // address not on this machine stops the program before the window opens.
+    QString remoteError;
+    const std::unique_ptr<RemoteServices> remote
+        = RemoteServices::start(parsed.options, &remoteError);
+    if (!remoteError.isEmpty()) {
+        std::fprintf(stderr, "rv38t-timer: %s\n", qPrintable(remoteError));
+        return 2;
+    }
+    if (remote)
+        std::fputs(qPrintable(remote->summary()), stderr);
+
     // One look on every desktop: the layout is fixed to the pixel.
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
@@ -70,6 +83,8 @@ int main(int argc, char *argv[])
     // A termination signal closes the window as the operator's close does.
     UnixSignals signalsToClose([&window](int) { window.close(); });
     window.Form_Load();
+    if (remote)
+        wireRemote(window, remote->hub());
 #ifdef RV38T_REPORT_SHOWN
     window.installEventFilter(&shown);
 #endif
