@@ -3,9 +3,11 @@
 #include "app/options.h"
 #include "app/remoteservices.h"
 #include "app/unixsignals.h"
+#include "app/workdir.h"
 #include "core/qtsockets.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QStyleFactory>
 
 #include <cstdio>
@@ -19,9 +21,23 @@ int main(int argc, char *argv[])
 #ifdef RV38T_REPORT_SHOWN
     ShownReporter shown; // the start-up benchmark's build only: "shown N ms" at first paint
 #endif
-    QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("rv38t-timer"));
     QApplication::setApplicationVersion(QStringLiteral("1.0A"));
+    // Help and version need no display server: answered before one is opened,
+    // so they work in a terminal without one. Anything else is parsed again
+    // below, once Qt has taken its own options (-platform ...) out.
+    {
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments.append(QString::fromLocal8Bit(argv[i]));
+        const ParsedOptions early = parseOptions(arguments);
+        if (early.outcome == ParsedOptions::Outcome::ExitOk) {
+            const QCoreApplication core(argc, argv); // names the program in the help text
+            std::fputs(qPrintable(parseOptions(QCoreApplication::arguments()).message), stdout);
+            return 0;
+        }
+    }
+    QApplication app(argc, argv);
 
     // Options are settled before any window exists: one that cannot be honoured
     // stops the program here.
@@ -32,6 +48,13 @@ int main(int argc, char *argv[])
         if (!parsed.message.endsWith(QLatin1Char('\n')))
             std::fputc('\n', ok ? stdout : stderr);
         return ok ? 0 : 2;
+    }
+    // The files are read and written relative to the current directory: it is
+    // settled before the window reads them.
+    const QString notEntered = workdir::enter(parsed.options);
+    if (!notEntered.isEmpty()) {
+        std::fprintf(stderr, "rv38t-timer: %s\n", qPrintable(notEntered));
+        return 1;
     }
 
     // What the options ask to listen on is bound now: a port in use or an

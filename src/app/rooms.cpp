@@ -41,7 +41,14 @@ Rooms wireRooms(MainWindow &w)
     Supervisor::Hooks hooks;
     hooks.log = logLine;
     hooks.sendCurrentTime = [sender] { sender->INP_DELAY_Change(0); };
-    hooks.paintLamp = [lamp](const QColor &colour) { lamp->setFillColor(colour); };
+    hooks.paintLamp = [lamp](const QColor &colour) {
+        lamp->setFillColor(colour);
+        // A screen reader hears what the colour shows.
+        lamp->setAccessibleDescription(
+            colour == Supervisor::kLampGreen
+                ? QStringLiteral("TCP CONNECTION STATUS: every display connected")
+                : QStringLiteral("TCP CONNECTION STATUS: not every display connected"));
+    };
     hooks.openPanel = [swCfg] { swCfg->setChecked(true); };
     hooks.describeLamp = [lamp](const QString &text) { lamp->setToolTip(text); };
     r.supervisor = new Supervisor(*list, *w.TCPIP_TCP, *w.TCPIP_UDP, std::move(hooks), w.TIM_IP_CON, &w);
