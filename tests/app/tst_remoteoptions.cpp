@@ -1,3 +1,4 @@
+#include "support/consoleprocess.h"
 #include "app/options.h"
 #include "app/remoteservices.h"
 #include "remote/remoteserver.h"
@@ -104,14 +105,8 @@ void TestRemoteOptions::loopbackBinds()
 
 void TestRemoteOptions::programExitsOnPortInUse()
 {
-    const QString build = qEnvironmentVariable("RV38T_BUILD_DIR");
-    QString program;
-    for (const QString &candidate :
-         {build + QStringLiteral("/rv38t-timer"), build + QStringLiteral("/src/app/rv38t-timer")}) {
-        if (QFileInfo(candidate).isExecutable())
-            program = candidate;
-    }
-    if (program.isEmpty())
+    const QString program = consoleProgram();
+    if (!QFileInfo(program).isExecutable())
         QSKIP("rv38t-timer not found under RV38T_BUILD_DIR");
 
     QTcpServer taken;
