@@ -4,7 +4,7 @@
 
 RV38T_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Every Debian package a script or a test needs, in this one list.
-RV38T_PACKAGES="qt6-base-dev qt6-svg-dev libgl-dev fonts-liberation cmake g++ ninja-build iproute2 nftables stress-ng bc qt6-websockets-dev liblo-dev pkg-config chromium dpkg-dev file lintian desktop-file-utils appstream"
+RV38T_PACKAGES="qt6-base-dev qt6-svg-dev libgl-dev fonts-liberation cmake g++ ninja-build iproute2 nftables stress-ng bc qt6-websockets-dev liblo-dev pkg-config chromium dpkg-dev file lintian desktop-file-utils appstream clang-format shellcheck python3"
 
 # rv38t_help USAGE prints the script's usage and exits 0 (for --help);
 # rv38t_refuse USAGE ARG refuses an argument the script does not take.
