@@ -13,7 +13,7 @@
 // --cycles N: the operator drops every connected display (unticks its entry)
 // until N connects have followed, then the console settles with all displays
 // connected again; descriptors and memory are printed before, after the first
-// tenth, and after all N. Ends then instead of after --seconds.
+// tenth, and after all N. Ends then, or after --seconds if that comes first.
 //
 // Run it inside a private network namespace: a display that fails four
 // times makes the window send a recovery datagram (to 127.0.0.1:U here).
@@ -286,7 +286,8 @@ int main(int argc, char **argv)
                 rssTenth = residentKb();
                 heapTenth = heapInUseKb();
             }
-            if (done >= cycles) {
+            // A run whose displays never answer ends after --seconds instead of never.
+            if (done >= cycles || (seconds > 0 && cycling.elapsed() > seconds * 1000LL)) {
                 dropper.stop();
                 // Settled: every display connected again, and a few ticks more.
                 QElapsedTimer settle;
