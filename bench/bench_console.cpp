@@ -251,7 +251,7 @@ int main(int argc, char **argv)
     QObject::connect(&sampler, &QTimer::timeout, &app, [&] {
         std::map<int, int> states;
         for (int i = 0; i < entries; ++i)
-            ++states[window.TCPIP_TCP->state(i)];
+            ++states[int(window.TCPIP_TCP->state(i))];
         QString stateText;
         for (const auto &[state, count] : states)
             stateText += QStringLiteral("%1%2:%3").arg(stateText.isEmpty() ? "" : ",").arg(state).arg(count);
