@@ -1,9 +1,30 @@
-# Shared by scripts/run, scripts/test, scripts/bench: install what is missing, configure, build.
-# Sourced, not run.  Sets BUILD_DIR.
+# shellcheck shell=bash
+# Shared by the scripts: install what is missing, configure, build, usage.
+# Sourced, not run. rv38t_build sets BUILD_DIR.
 
 RV38T_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-RV38T_PACKAGES="qt6-base-dev libgl-dev fonts-liberation cmake g++ ninja-build iproute2 nftables stress-ng bc"
+# Every Debian package a script or a test needs, in this one list.
+RV38T_PACKAGES="qt6-base-dev qt6-svg-dev libgl-dev fonts-liberation cmake g++ ninja-build iproute2 nftables stress-ng bc qt6-websockets-dev liblo-dev pkg-config chromium dpkg-dev file lintian desktop-file-utils appstream"
 
+# rv38t_help USAGE prints the script's usage and exits 0 (for --help);
+# rv38t_refuse USAGE ARG refuses an argument the script does not take.
+rv38t_help() { printf '%s\n' "$1"; exit 0; }
+rv38t_refuse() {
+  echo "$(basename "$0"): unknown argument: $2" >&2
+  printf '%s\n' "$1" >&2
+  exit 2
+}
+
+# The package lists are empty in a fresh container, and a list that does not
+# know a package yet makes apt-get fail: refresh them first in both cases.
+rv38t_lists_need_update() {
+  compgen -G "/var/lib/apt/lists/*_Packages*" >/dev/null || return 0
+  apt-cache show --no-all-versions "$@" >/dev/null 2>&1 || return 0
+  return 1
+}
+
+# Extra package names may follow; most callers pass none.
+# shellcheck disable=SC2120
 rv38t_install() {
   local missing=() p
   for p in $RV38T_PACKAGES "$@"; do
@@ -11,20 +32,47 @@ rv38t_install() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   if [ "$(id -u)" != 0 ]; then
-    echo "Missing Debian packages. Install them with:" >&2
-    echo "  sudo apt-get install -y ${missing[*]}" >&2
+    # Plain apt-get, to run as root by whatever means the machine has (su,
+    # sudo, a root shell): a minimal Debian has no sudo.
+    echo "Missing Debian packages. Install them as root with:" >&2
+    echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
     exit 1
   fi
-  echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null ||
-    { apt-get update >/dev/null && apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null; } ||
+  if rv38t_lists_need_update "${missing[@]}"; then
+    echo "== apt-get update (package lists empty or older than what is needed)"
+    apt-get update || { echo "apt-get update failed" >&2; exit 1; }
+  fi
+  echo "== apt-get install ${missing[*]}"
+  apt-get install -y --no-install-recommends "${missing[@]}" ||
     { echo "apt-get failed for: ${missing[*]}" >&2; exit 1; }
 }
 
-# rv38t_build DIR [extra cmake args...]
+# rv38t_configure DIR [cmake args...]: configures DIR with Ninja (quiet once done).
+rv38t_configure() {
+  local dir=$1; shift
+  if [ -f "$dir/build.ninja" ] && [ $# -eq 0 ]; then return 0; fi
+  echo "== configuring $dir"
+  cmake -S "$RV38T_ROOT" -B "$dir" -G Ninja "$@" || exit 1
+}
+
+# rv38t_build DIR [--target T...] [-- cmake args...]: configures DIR when needed
+# and builds the targets (all without --target), showing each step.
 rv38t_build() {
   BUILD_DIR=$1; shift
-  cmake -S "$RV38T_ROOT" -B "$BUILD_DIR" -G Ninja "$@" >/dev/null || exit 1
-  cmake --build "$BUILD_DIR" --parallel "$(nproc)" || exit 1
+  local targets=() args=()
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      --target) targets+=("$2"); shift 2 ;;
+      --) shift; args=("$@"); break ;;
+      *) args+=("$1"); shift ;;
+    esac
+  done
+  rv38t_configure "$BUILD_DIR" "${args[@]}"
+  echo "== building ${targets[*]:-everything} in $BUILD_DIR"
+  if [ ${#targets[@]} -gt 0 ]; then
+    cmake --build "$BUILD_DIR" --parallel "$(nproc)" --target "${targets[@]}" || exit 1
+  else
+    cmake --build "$BUILD_DIR" --parallel "$(nproc)" || exit 1
+  fi
 }

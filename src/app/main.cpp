@@ -1,10 +1,13 @@
 #include "app/directorylock.h"
 #include "app/mainwindow.h"
 #include "app/options.h"
+#include "app/remoteservices.h"
 #include "app/unixsignals.h"
+#include "app/workdir.h"
 #include "core/qtsockets.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QStyleFactory>
 
 #include <cstdio>
@@ -18,9 +21,23 @@ int main(int argc, char *argv[])
 #ifdef RV38T_REPORT_SHOWN
     ShownReporter shown; // the start-up benchmark's build only: "shown N ms" at first paint
 #endif
-    QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("rv38t-timer"));
     QApplication::setApplicationVersion(QStringLiteral("1.0A"));
+    // Help and version need no display server: answered before one is opened,
+    // so they work in a terminal without one. Anything else is parsed again
+    // below, once Qt has taken its own options (-platform ...) out.
+    {
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments.append(QString::fromLocal8Bit(argv[i]));
+        const ParsedOptions early = parseOptions(arguments);
+        if (early.outcome == ParsedOptions::Outcome::ExitOk) {
+            const QCoreApplication core(argc, argv); // names the program in the help text
+            std::fputs(qPrintable(parseOptions(QCoreApplication::arguments()).message), stdout);
+            return 0;
+        }
+    }
+    QApplication app(argc, argv);
 
     // Options are settled before any window exists: one that cannot be honoured
     // stops the program here.
@@ -32,9 +49,38 @@ int main(int argc, char *argv[])
             std::fputc('\n', ok ? stdout : stderr);
         return ok ? 0 : 2;
     }
+    // The files are read and written relative to the current directory: it is
+    // settled before the window reads them.
+    const QString notEntered = workdir::enter(parsed.options);
+    if (!notEntered.isEmpty()) {
+        std::fprintf(stderr, "rv38t-timer: %s\n", qPrintable(notEntered));
+        return 1;
+    }
+
+    // What the options ask to listen on is bound now: a port in use or an
+    // address not on this machine stops the program before the window opens.
+    QString remoteError;
+    const std::unique_ptr<RemoteServices> remote
+        = RemoteServices::start(parsed.options, &remoteError);
+    if (!remoteError.isEmpty()) {
+        std::fprintf(stderr, "rv38t-timer: %s\n", qPrintable(remoteError));
+        return 2;
+    }
+    if (remote)
+        std::fputs(qPrintable(remote->summary()), stderr);
 
     // One look on every desktop: the layout is fixed to the pixel.
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+
+    // Caught from here on, so a signal during start-up is not a kill: it waits
+    // in the pipe and closes the window once the event loop runs.
+    MainWindow *windowToClose = nullptr;
+    UnixSignals signalsToClose([&windowToClose](int) {
+        if (windowToClose)
+            windowToClose->close();
+        else
+            QCoreApplication::exit(0);
+    });
 
     // One console per directory, taken once the directory is settled and
     // before the window: a second console stops here.
@@ -45,8 +91,10 @@ int main(int argc, char *argv[])
     QtSocketFactory sockets;
     MainWindow window(sockets);
     // A termination signal closes the window as the operator's close does.
-    UnixSignals signalsToClose([&window](int) { window.close(); });
+    windowToClose = &window;
     window.Form_Load();
+    if (remote)
+        wireRemote(window, remote->hub());
 #ifdef RV38T_REPORT_SHOWN
     window.installEventFilter(&shown);
 #endif

@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -138,7 +139,8 @@ void MainWindow::buildControls()
     // Created back to front: among labels, shapes and the picture the last made
     // lies in front, and every input control lies above them all.
     Image1 = place(new QLabel(this), QStringLiteral("Image1"), 15, 390, 3480, 1455);
-    Image1->setPixmap(artwork::displayUnit());
+    // Painted for the sharpest screen, so a scaled one shows it at full resolution.
+    Image1->setPixmap(artwork::displayUnit(qGuiApp->devicePixelRatio()));
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     const QFont colonFont = monoFont(26.25, true);
@@ -173,6 +175,8 @@ void MainWindow::buildControls()
     TCP_OK->setFilled(true);
     TCP_OK->setFillColor(QColor(255, 0, 0));
     TCP_OK->setBorder(Qt::black, 2);
+    // The one shape that answers the pointer: its tooltip tells which displays are down.
+    TCP_OK->setAttribute(Qt::WA_TransparentForMouseEvents, false);
 
     Label2 = makeLabel(this, QStringLiteral("Label2"), QStringLiteral("TCP"), sansFont(8.25, true), 1425, 1890, 375, 195);
     Label2->setToolTip(QStringLiteral("TCP CONNECTION STATUS"));
@@ -243,6 +247,50 @@ void MainWindow::buildControls()
 
     for (QWidget *w : std::initializer_list<QWidget *>{SW_CFG, SW_GO, B_RESET, SW_SHOW_LOG, B_IP_ADD, B_IP_DEL})
         w->setFocusPolicy(Qt::StrongFocus);
+
+    // What a screen reader says for each control: its caption, or what it shows,
+    // and its tooltip or what it is for. Decorative pieces are named too, so
+    // nothing on the window reads as an unnamed object.
+    const struct
+    {
+        QWidget *control;
+        const char *name;
+        const char *description;
+    } spoken[] = {
+        {INP_TITLE, "Title", "Title line shown above the countdown"},
+        {Image1, "RV-38T display unit",
+         "Picture of the display unit the countdown fields lie over"},
+        {Label1[0], ":", "Separates minutes from seconds"},
+        {Label1[1], ":", "Separates hours from minutes"},
+        {Label1[6], "Countdown frame, left end", "Frames the countdown fields"},
+        {Label1[7], "Countdown frame, right end", "Frames the countdown fields"},
+        {ROUGE, "Stopped colour", "Colour the countdown fields turn at 00:00:00"},
+        {VERT, "Running colour", "Colour the countdown fields turn while running"},
+        {Shape1, "Countdown frame", "Frames the countdown fields"},
+        {Shape2, "Run and Reset band", "Band behind Run and Reset"},
+        {TCP_OK, "TCP", "TCP CONNECTION STATUS: green while every display is connected"},
+        {Label2, "TCP", "TCP CONNECTION STATUS"},
+        {Label3, "Config.", "Configuration"},
+        {SW_CFG, "Config.", "Configuration"},
+        {INP_DELAY[0], "Hours", "Countdown hours, two digits"},
+        {INP_DELAY[1], "Minutes", "Countdown minutes, two digits"},
+        {INP_DELAY[2], "Seconds", "Countdown seconds, two digits"},
+        {SW_GO, "Run", "Counts down once per second while on"},
+        {B_RESET, "Reset", "Stops the countdown and empties the fields"},
+        {FR_CFG, "Configuration", "Display addresses and the event log switch"},
+        {Label1[5], "X = CONNECTION OK", "A marked entry is connected"},
+        {SW_SHOW_LOG, "View Log", "Shows the event log"},
+        {LST_IP, "Display addresses",
+         "One entry per display; its check box is its mark, X = CONNECTION OK"},
+        {B_IP_ADD, "Add", "Adds the address typed beside it to the list"},
+        {B_IP_DEL, "Del", "Deletes the selected entry"},
+        {INP_IP, "Address", "Display address to add"},
+        {INP_LOG, "Event log", "Dated events; double-click to empty it"},
+    };
+    for (const auto &s : spoken) {
+        s.control->setAccessibleName(QString::fromUtf8(s.name));
+        s.control->setAccessibleDescription(QString::fromUtf8(s.description));
+    }
 }
 
 void MainWindow::setTabOrder()

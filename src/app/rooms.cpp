@@ -10,9 +10,12 @@
 #include "links/addresslist.h"
 #include "links/healthbook.h"
 #include "links/supervisor.h"
+#include "countdown/timemath.h"
+#include "remote/remotehub.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPushButton>
 
 Rooms wireRooms(MainWindow &w)
 {
@@ -25,23 +28,79 @@ Rooms wireRooms(MainWindow &w)
 
     AddressList *list = r.list;
     const std::array<QLineEdit *, 3> fields{w.INP_DELAY[0], w.INP_DELAY[1], w.INP_DELAY[2]};
-    r.sender = new TimeFrameSender(fields, *w.TCPIP_TCP,
-                                   [list](int index) { return list->isMarked(index); }, &w);
+    r.sender = new TimeFrameSender(
+        fields, *w.TCPIP_TCP, [list](int index) { return list->isMarked(index); }, &w);
 
     TimeFrameSender *sender = r.sender;
-    r.countdown = new Countdown(w.INP_DELAY, w.SW_GO, w.B_RESET, w.TIM_REBOUR, w.VERT, w.ROUGE,
-                                [sender](int index) { sender->INP_DELAY_Change(index); }, &w);
+    r.countdown = new Countdown(
+        w.INP_DELAY, w.SW_GO, w.B_RESET, w.TIM_REBOUR, w.VERT, w.ROUGE,
+        [sender](int index) { sender->INP_DELAY_Change(index); }, &w);
 
     ShapeWidget *lamp = w.TCP_OK;
     QCheckBox *swCfg = w.SW_CFG;
     Supervisor::Hooks hooks;
     hooks.log = logLine;
     hooks.sendCurrentTime = [sender] { sender->INP_DELAY_Change(0); };
-    hooks.paintLamp = [lamp](const QColor &colour) { lamp->setFillColor(colour); };
+    hooks.paintLamp = [lamp](const QColor &colour) {
+        lamp->setFillColor(colour);
+        // A screen reader hears what the colour shows.
+        lamp->setAccessibleDescription(
+            colour == Supervisor::kLampGreen
+                ? QStringLiteral("TCP CONNECTION STATUS: every display connected")
+                : QStringLiteral("TCP CONNECTION STATUS: not every display connected"));
+    };
     hooks.openPanel = [swCfg] { swCfg->setChecked(true); };
     hooks.describeLamp = [lamp](const QString &text) { lamp->setToolTip(text); };
     r.supervisor = new Supervisor(*list, *w.TCPIP_TCP, *w.TCPIP_UDP, std::move(hooks), w.TIM_IP_CON, &w);
     r.health = new HealthBook(*list, *w.TCPIP_TCP, [log] { return log->now(); }, &w);
     r.supervisor->setHealthBook(r.health);
     return r;
+}
+
+void wireRemote(MainWindow &w, RemoteHub &hub)
+{
+    const std::array<DelayField *, 3> fields = w.INP_DELAY;
+    QCheckBox *swGo = w.SW_GO;
+    QPushButton *bReset = w.B_RESET;
+    QLineEdit *title = w.INP_TITLE;
+    ShapeWidget *lamp = w.TCP_OK;
+    Countdown *countdown = w.countdown();
+    EventLog *log = w.eventLog();
+
+    HealthBook *health = w.healthBook();
+    const auto displays = [health] { return health ? health->records() : QList<DisplayHealth>(); };
+
+    RemoteConsole c;
+    c.setTime = [fields](int h, int m, int s) {
+        // As typed: each field's write sends its own frame.
+        fields[0]->setText(timemath::twoDigits(h));
+        fields[1]->setText(timemath::twoDigits(m));
+        fields[2]->setText(timemath::twoDigits(s));
+    };
+    c.run = [swGo] { swGo->setChecked(true); };
+    c.pause = [swGo] { swGo->setChecked(false); };
+    c.reset = [bReset] { bReset->click(); };
+    c.nudge = [countdown](int seconds) { countdown->nudge(seconds); };
+    c.log = [log](const QString &line) { log->LOG_APPEND(line); };
+    c.state = [fields, swGo, title, lamp, displays] {
+        RemoteState s;
+        s.time = fields[0]->text() + QLatin1Char(':') + fields[1]->text() + QLatin1Char(':')
+                 + fields[2]->text();
+        s.frame = timemath::timeText(fields[0]->text(), fields[1]->text(), fields[2]->text());
+        s.running = swGo->isChecked();
+        s.title = title->text();
+        s.lampGreen = lamp->fillColor() == Supervisor::kLampGreen;
+        s.displays = displays();
+        return s;
+    };
+    hub.setConsole(std::move(c));
+
+    RemoteHub *h = &hub;
+    for (DelayField *f : fields)
+        QObject::connect(f, &QLineEdit::textChanged, h, &RemoteHub::notifyChanged);
+    QObject::connect(swGo, &QCheckBox::toggled, h, &RemoteHub::notifyChanged);
+    QObject::connect(title, &QLineEdit::textChanged, h, &RemoteHub::notifyChanged);
+    QObject::connect(lamp, &ShapeWidget::fillColorChanged, h, &RemoteHub::notifyChanged);
+    if (health)
+        QObject::connect(health, &HealthBook::changed, h, &RemoteHub::notifyChanged);
 }

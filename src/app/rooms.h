@@ -5,6 +5,7 @@ class Countdown;
 class EventLog;
 class HealthBook;
 class MainWindow;
+class RemoteHub;
 class Supervisor;
 class TimeFrameSender;
 class Title;
@@ -26,3 +27,7 @@ struct Rooms
 // The one composition point: builds every room over the window's controls and
 // sockets, owned by the window, and wires them to each other.
 Rooms wireRooms(MainWindow &window);
+
+// Wires the remote control's seam to the window: every remote action is the
+// program write an operator's action makes, and every change is reported.
+void wireRemote(MainWindow &window, RemoteHub &hub);

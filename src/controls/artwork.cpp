@@ -212,9 +212,12 @@ void drawTinyDigit(QPainter &p, int x, int y, int digit)
 
 } // namespace
 
-QPixmap displayUnit()
+QPixmap displayUnit(qreal devicePixelRatio)
 {
-    QImage image(kHousing.size(), QImage::Format_RGB32);
+    // Painted in logical pixels at the device's ratio: on a scaled screen every
+    // line and letter is drawn at full resolution instead of being enlarged.
+    QImage image(kHousing.size() * devicePixelRatio, QImage::Format_RGB32);
+    image.setDevicePixelRatio(devicePixelRatio);
     image.fill(Qt::white);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
@@ -227,12 +230,10 @@ QPixmap displayUnit()
     return QPixmap::fromImage(image);
 }
 
-QIcon windowIcon()
+void paintIcon(QPainter &p)
 {
     // Hard pixels in the classic 16 colours, as small icons were drawn.
-    QImage image(32, 32, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, false);
 
     // Housing with a one-pixel bevel and two feet.
     p.fillRect(QRect(1, 6, 30, 20), QColor(kSilver));
@@ -254,15 +255,42 @@ QIcon windowIcon()
     // The black face with a grey recess line, showing 12:30.
     p.fillRect(QRect(3, 11, 26, 12), QColor(kGrey));
     p.fillRect(QRect(4, 12, 25, 11), QColor(kBlack));
+    if (p.worldTransform().m11() < 1.0) {
+        // Below 32 pixels a one-unit stroke falls between pixels and the digits
+        // turn to noise: a lit bar for each digit and the colon stand for them.
+        for (const int x : {6, 10, 20, 24})
+            p.fillRect(QRect(x, 14, 2, 6), QColor(kLime));
+        p.fillRect(QRect(14, 14, 2, 2), QColor(kLime));
+        p.fillRect(QRect(14, 18, 2, 2), QColor(kLime));
+        return;
+    }
     drawTinyDigit(p, 5, 14, 1);
     drawTinyDigit(p, 10, 14, 2);
     p.fillRect(QRect(15, 15, 1, 1), QColor(kLime));
     p.fillRect(QRect(15, 18, 1, 1), QColor(kLime));
     drawTinyDigit(p, 17, 14, 3);
     drawTinyDigit(p, 22, 14, 0);
-    p.end();
+}
 
-    return QIcon(QPixmap::fromImage(image));
+QImage iconImage(int size)
+{
+    QImage image(size, size, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.scale(size / 32.0, size / 32.0);
+    paintIcon(p);
+    p.end();
+    return image;
+}
+
+QIcon windowIcon()
+{
+    // One bitmap per size, each painted for it: a scaled screen or a large
+    // launcher picks a size that is drawn, not enlarged.
+    QIcon icon;
+    for (const int size : kIconSizes)
+        icon.addPixmap(QPixmap::fromImage(iconImage(size)));
+    return icon;
 }
 
 } // namespace artwork

@@ -13,6 +13,7 @@ void ShapeWidget::setFillColor(const QColor &color)
         return;
     m_fill = color;
     update();
+    emit fillColorChanged(color);
 }
 
 void ShapeWidget::setFilled(bool filled)

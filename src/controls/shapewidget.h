@@ -18,6 +18,10 @@ public:
     void setFilled(bool filled);
     void setBorder(const QColor &color, int width);
 
+signals:
+    // Only when the colour really changes.
+    void fillColorChanged(const QColor &color);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 

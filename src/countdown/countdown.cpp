@@ -13,22 +13,18 @@ constexpr int kTickMs = 1000;
 }
 
 Countdown::Countdown(const std::array<DelayField *, 3> &fields, QCheckBox *swGo,
-                     QPushButton *bReset, QTimer *timRebour, ShapeWidget *vert,
-                     ShapeWidget *rouge, ChangeHandler change, QObject *parent)
-    : QObject(parent),
-      m_fields(fields),
-      m_swGo(swGo),
-      m_timer(timRebour),
-      m_vert(vert),
-      m_rouge(rouge),
-      m_change(std::move(change))
+                     QPushButton *bReset, QTimer *timRebour, ShapeWidget *vert, ShapeWidget *rouge,
+                     ChangeHandler change, QObject *parent)
+    : QObject(parent), m_fields(fields), m_swGo(swGo), m_timer(timRebour), m_vert(vert),
+      m_rouge(rouge), m_change(std::move(change))
 {
     // toggled, not clicked: a program write of the value must run the handling too.
     connect(m_swGo, &QCheckBox::toggled, this, &Countdown::SW_GO_Click);
     connect(m_timer, &QTimer::timeout, this, &Countdown::TIM_REBOUR_Timer);
     connect(bReset, &QPushButton::clicked, this, &Countdown::B_RESET_Click);
     for (int i = 0; i < 3; ++i)
-        connect(m_fields[i], &DelayField::doubleClicked, this, [this, i] { INP_DELAY_DblClick(i); });
+        connect(m_fields[i], &DelayField::doubleClicked, this,
+                [this, i] { INP_DELAY_DblClick(i); });
 }
 
 void Countdown::SW_GO_Click()
@@ -69,6 +65,16 @@ void Countdown::TIM_REBOUR_Timer()
                        + timemath::numericValue(m_fields[0]->text());
     if (sum == 0)
         m_swGo->setChecked(false);
+}
+
+void Countdown::nudge(int seconds)
+{
+    const timemath::Hms next = timemath::nudged(
+        timemath::numericValue(m_fields[0]->text()), timemath::numericValue(m_fields[1]->text()),
+        timemath::numericValue(m_fields[2]->text()), seconds);
+    m_fields[0]->setText(timemath::twoDigits(next.hours));
+    m_fields[1]->setText(timemath::twoDigits(next.minutes));
+    m_fields[2]->setText(timemath::twoDigits(next.seconds));
 }
 
 void Countdown::B_RESET_Click()

@@ -31,6 +31,10 @@ public:
     void B_RESET_Click();
     void INP_DELAY_DblClick(int index);
 
+    // Moves the countdown by `seconds` (either sign), written back field by
+    // field as the tick writes, so each write sends its frame.
+    void nudge(int seconds);
+
 private:
     std::array<DelayField *, 3> m_fields;
     QCheckBox *m_swGo;

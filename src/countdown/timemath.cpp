@@ -59,8 +59,8 @@ double numericValue(const QString &text)
 QString twoDigits(double value)
 {
     const long long whole = std::llround(clamped(value)); // an exact half goes away from zero
-    const QString digits = QString::number(whole < 0 ? -whole : whole)
-                               .rightJustified(2, QLatin1Char('0'));
+    const QString digits
+        = QString::number(whole < 0 ? -whole : whole).rightJustified(2, QLatin1Char('0'));
     return whole < 0 ? QLatin1Char('-') + digits : digits;
 }
 
@@ -88,6 +88,14 @@ Hms tickDown(double hours, double minutes, double seconds)
         return {};
     const int r = static_cast<int>(total % kSecondsPerDay);
     return {r / 3600, (r / 60) % 60, r % 60};
+}
+
+Hms nudged(double hours, double minutes, double seconds, int delta)
+{
+    const long long total = 3600LL * roundHalfEven(hours) + 60LL * roundHalfEven(minutes)
+                            + roundHalfEven(seconds) + delta;
+    const int t = static_cast<int>(std::clamp<long long>(total, 0, kMaxTotalSeconds));
+    return {t / 3600, (t / 60) % 60, t % 60};
 }
 
 QString timeText(const QString &hours, const QString &minutes, const QString &seconds)

@@ -32,6 +32,13 @@ struct Hms
 // stops there instead of wrapping to 23:59:59.
 Hms tickDown(double hours, double minutes, double seconds);
 
+// The largest time the fields hold: 99:59:59.
+constexpr int kMaxTotalSeconds = 99 * 3600 + 59 * 60 + 59;
+
+// The fields' values moved by `delta` seconds (either sign), each value rounded
+// as the tick rounds it, the total clamped to 00:00:00 ... 99:59:59.
+Hms nudged(double hours, double minutes, double seconds, int delta);
+
 // The time text of the three fields' texts: their two-digit renderings joined,
 // or "------" when the numeric value of the joined text is 0.
 QString timeText(const QString &hours, const QString &minutes, const QString &seconds);

@@ -10,6 +10,19 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
+namespace {
+
+// What a screen reader says for an entry: its address and its mark.
+void nameByMark(QListWidgetItem *item)
+{
+    const bool marked = item->checkState() == Qt::Checked;
+    item->setData(Qt::AccessibleTextRole, item->text()
+                                              + (marked ? QStringLiteral(", X = CONNECTION OK")
+                                                        : QStringLiteral(", not connected")));
+}
+
+} // namespace
+
 AddressList::AddressList(QListWidget *lstIp, QLineEdit *inpIp, QPushButton *bAdd, QPushButton *bDel,
                          TcpSocketArray &sockets, Log log, QObject *parent)
     : QObject(parent), m_list(lstIp), m_input(inpIp), m_sockets(sockets), m_log(std::move(log))
@@ -37,6 +50,10 @@ void AddressList::onItemChanged(QListWidgetItem *item)
     // A mouse click on the check box toggles the mark and then reports the click;
     // the Space key only toggles. Either way LST_IP_Click runs once.
     m_toggledByClick = item;
+    {
+        const QSignalBlocker blocker(m_list);
+        nameByMark(item);
+    }
     m_list->setCurrentItem(item);
     LST_IP_Click();
 }
@@ -76,6 +93,7 @@ void AddressList::setMarked(int index, bool marked)
         return;
     const QSignalBlocker blocker(m_list);
     item->setCheckState(marked ? Qt::Checked : Qt::Unchecked);
+    nameByMark(item);
 }
 
 int AddressList::currentIndex() const
@@ -92,6 +110,7 @@ bool AddressList::appendEntry(const QString &text)
     auto *item = new QListWidgetItem(text);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(Qt::Unchecked);
+    nameByMark(item);
     m_list->addItem(item);
     emit entryAdded(count() - 1);
     return true;

@@ -177,7 +177,7 @@ DisplayHealth HealthBook::record(int index) const
 {
     if (index < 0 || index >= count())
         return {};
-    Entry &e = const_cast<Entry &>(m_entries[std::size_t(index)]);
+    const Entry &e = m_entries[std::size_t(index)];
     const QDateTime now = m_clock();
     DisplayHealth h = e.health;
     h.address = m_list.text(index);

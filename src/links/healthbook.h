@@ -50,8 +50,9 @@ private:
     struct Entry
     {
         DisplayHealth health;
-        std::deque<QDateTime> connects;
-        std::deque<QDateTime> losses;
+        // Pruned to the last hour whenever they are counted.
+        mutable std::deque<QDateTime> connects;
+        mutable std::deque<QDateTime> losses;
     };
 
     void added(int index);

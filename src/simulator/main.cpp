@@ -16,11 +16,15 @@
 
 namespace {
 
-bool wantsHeadless(int argc, char **argv)
+// Headless runs and the help text need no display server: a terminal without
+// one (ssh, a console) must still get them.
+bool needsNoWindow(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--headless") == 0)
-            return true;
+        for (const char *option : {"--headless", "--help", "--help-all", "-h", "-?"}) {
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+        }
     }
     return false;
 }
@@ -31,7 +35,7 @@ int main(int argc, char **argv)
 {
     // No window, no display server needed: a plain core application.
     std::unique_ptr<QCoreApplication> app;
-    if (wantsHeadless(argc, argv))
+    if (needsNoWindow(argc, argv))
         app = std::make_unique<QCoreApplication>(argc, argv);
     else
         app = std::make_unique<QApplication>(argc, argv);

@@ -1,5 +1,7 @@
 #include "controls/controls.h"
 #include "app/mainwindow.h"
+#include "app/options.h"
+#include "app/remoteservices.h"
 #include "links/addresslist.h"
 #include "core/qtsockets.h"
 #include "links/supervisor.h"
@@ -20,6 +22,7 @@ class TestNoListen : public QObject
 
 private slots:
     void consoleOpensNoListeningSocket();
+    void noOptionsStartNoRemote();
 };
 
 // Inodes of the sockets this process holds open.
@@ -82,6 +85,18 @@ void TestNoListen::consoleOpensNoListeningSocket()
 
     const QSet<QString> after = ownSocketInodes() & listeningInodes();
     QCOMPARE(after, before);
+}
+
+void TestNoListen::noOptionsStartNoRemote()
+{
+    const QSet<QString> before = ownSocketInodes();
+    QString error;
+    const ParsedOptions parsed = parseOptions({QStringLiteral("rv38t-timer")});
+    QCOMPARE(parsed.outcome, ParsedOptions::Outcome::Run);
+    const auto remote = RemoteServices::start(parsed.options, &error);
+    QVERIFY(!remote);
+    QVERIFY(error.isEmpty());
+    QCOMPARE(ownSocketInodes(), before); // no socket at all, listening or not
 }
 
 QTEST_MAIN(TestNoListen)

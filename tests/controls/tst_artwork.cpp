@@ -66,6 +66,55 @@ private slots:
                  qPrintable(QStringLiteral("%1 vs %2").arg(housingLight).arg(faceLight)));
     }
 
+    // On a scaled screen the picture is painted at the ratio, not enlarged: an
+    // enlarged bitmap would have every 2 x 2 block of one colour.
+    void unitPaintedAtRatio()
+    {
+        const QPixmap unit = artwork::displayUnit(2.0);
+        QCOMPARE(unit.size(), QSize(464, 194));
+        QCOMPARE(unit.deviceIndependentSize(), QSizeF(232, 97));
+        const QImage image = unit.toImage();
+        int mixed = 0, blocks = 0;
+        for (int y = 0; y + 1 < image.height(); y += 2) {
+            for (int x = 0; x + 1 < image.width(); x += 2, ++blocks) {
+                const QRgb c = image.pixel(x, y);
+                if (image.pixel(x + 1, y) != c || image.pixel(x, y + 1) != c
+                    || image.pixel(x + 1, y + 1) != c)
+                    ++mixed;
+            }
+        }
+        QVERIFY2(mixed > blocks / 10,
+                 qPrintable(QStringLiteral("%1 of %2").arg(mixed).arg(blocks)));
+    }
+
+    void iconSizes_data()
+    {
+        QTest::addColumn<int>("size");
+        for (const int size : artwork::kIconSizes)
+            QTest::newRow(qPrintable(QStringLiteral("px-%1").arg(size))) << size;
+    }
+    // Every size is painted from the grid, edges hard: no blend of two palette
+    // colours, as smooth scaling would leave, and the same picture at each size.
+    void iconSizes()
+    {
+        QFETCH(int, size);
+        const QIcon icon = artwork::windowIcon();
+        QVERIFY(icon.availableSizes().contains(QSize(size, size)));
+        const QImage image
+            = icon.pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(image.size(), QSize(size, size));
+        QCOMPARE(image, artwork::iconImage(size));
+        const QImage grid = artwork::iconImage(32);
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) {
+                const QRgb px = image.pixel(x, y);
+                QVERIFY(qAlpha(px) == 0 || qAlpha(px) == 255);
+                if (size >= 32 && size % 32 == 0)
+                    QCOMPARE(px, grid.pixel(x * 32 / size, y * 32 / size));
+            }
+        }
+    }
+
     void iconKeepsToSixteenColours()
     {
         static const QSet<QRgb> palette = {

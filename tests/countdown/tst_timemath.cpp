@@ -22,6 +22,8 @@ private slots:
     void tick();
     void timeText_data();
     void timeText();
+    void nudged_data();
+    void nudged();
 };
 
 void TestTimeMath::numericValue_data()
@@ -185,6 +187,39 @@ void TestTimeMath::timeText()
     QFETCH(QString, s);
     QFETCH(QString, text);
     QCOMPARE(timemath::timeText(h, m, s), text);
+}
+
+void TestTimeMath::nudged_data()
+{
+    QTest::addColumn<double>("h");
+    QTest::addColumn<double>("m");
+    QTest::addColumn<double>("s");
+    QTest::addColumn<int>("delta");
+    QTest::addColumn<QString>("result");
+
+    QTest::newRow("plus-minute") << 0.0 << 1.0 << 30.0 << 60 << "00:02:30";
+    QTest::newRow("minus-minute-borrows-hour") << 1.0 << 0.0 << 30.0 << -60 << "00:59:30";
+    QTest::newRow("clamped-at-zero") << 0.0 << 0.0 << 30.0 << -60 << "00:00:00";
+    QTest::newRow("clamped-at-top") << 99.0 << 59.0 << 0.0 << 3600 << "99:59:59";
+    QTest::newRow("whole-range-down") << 99.0 << 59.0 << 59.0 << -359999 << "00:00:00";
+    QTest::newRow("unnormalised-fields") << 0.0 << 75.0 << 90.0 << 0 << "01:16:30";
+    QTest::newRow("beyond-a-day-kept") << 30.0 << 0.0 << 0.0 << 60 << "30:01:00";
+    QTest::newRow("negative-field") << 0.0 << -5.0 << 0.0 << 60 << "00:00:00";
+    QTest::newRow("half-to-even") << 0.0 << 0.0 << 2.5 << 0 << "00:00:02";
+    QTest::newRow("far-beyond-top") << 1e9 << 0.0 << 0.0 << -60 << "99:59:59";
+}
+
+void TestTimeMath::nudged()
+{
+    QFETCH(double, h);
+    QFETCH(double, m);
+    QFETCH(double, s);
+    QFETCH(int, delta);
+    QFETCH(QString, result);
+    const timemath::Hms t = timemath::nudged(h, m, s, delta);
+    QCOMPARE(QStringLiteral("%1:%2:%3").arg(timemath::twoDigits(t.hours), timemath::twoDigits(t.minutes),
+                                            timemath::twoDigits(t.seconds)),
+             result);
 }
 
 QTEST_GUILESS_MAIN(TestTimeMath)

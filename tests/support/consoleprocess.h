@@ -13,7 +13,7 @@ inline QString consoleProgram()
     const QString build = qEnvironmentVariable("RV38T_BUILD_DIR");
     const QString dir
         = build.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/..") : build;
-    return QFileInfo(dir + QStringLiteral("/src/app/rv38t-timer")).absoluteFilePath();
+    return QFileInfo(dir + QStringLiteral("/rv38t-timer")).absoluteFilePath();
 }
 
 // Started in the current directory; the caller waits for what it needs.

@@ -1,0 +1,45 @@
+// The remote control's request handling on arbitrary bytes: the request head,
+// then the route and the JSON command body. Whatever comes in, the answer is a
+// command within its ranges or an error status with a message.
+
+#include "remote/command.h"
+#include "remote/httphead.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    const qsizetype end = bytes.indexOf("\r\n\r\n");
+    const QByteArray head = end < 0 ? bytes : bytes.left(end);
+    const QByteArray body = end < 0 ? QByteArray() : bytes.mid(end + 4);
+
+    HttpHead h;
+    int status = 0;
+    QString error;
+    if (httphead::parse(head, &h, &status, &error)) {
+        if (h.contentLength < 0)
+            std::abort();
+    } else if (status != 400 && status != 431 && status != 501) {
+        std::abort();
+    }
+
+    // The body against every command path, whether or not the head parsed.
+    for (const char *path : {"/api/time", "/api/run", "/api/nudge", "/api/state"}) {
+        const remotecmd::Route r
+            = remotecmd::route(end < 0 ? QByteArray("POST") : h.method, path, body);
+        if (r.kind == remotecmd::Route::Kind::Command) {
+            const Command &c = r.parsed.command;
+            if (c.kind == Command::Kind::SetTime
+                && (c.hours < 0 || c.hours > 99 || c.minutes < 0 || c.minutes > 59 || c.seconds < 0
+                    || c.seconds > 59))
+                std::abort();
+            if (c.kind == Command::Kind::Nudge && std::abs(c.seconds) > remotecmd::kMaxNudge)
+                std::abort();
+        } else if (r.kind == remotecmd::Route::Kind::None && r.parsed.error.isEmpty()) {
+            std::abort();
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,93 @@
+#include "app/remoteservices.h"
+
+#include "app/options.h"
+#include "remote/listenspec.h"
+#include "remote/oscserver.h"
+#include "remote/remotehub.h"
+#include "remote/remoteserver.h"
+
+RemoteServices::RemoteServices() : m_hub(std::make_unique<RemoteHub>()) {}
+
+RemoteServices::~RemoteServices()
+{
+    // The servers hold on to the hub; they go first.
+    m_http.reset();
+    m_osc.reset();
+}
+
+std::unique_ptr<RemoteServices> RemoteServices::start(const Options &o, QString *error)
+{
+    error->clear();
+    if (o.remote.isEmpty() && o.osc.isEmpty()) {
+        if (!o.remoteToken.isEmpty())
+            *error = QStringLiteral("--remote-token needs --remote.");
+        else if (!o.oscAllow.isEmpty())
+            *error = QStringLiteral("--osc-allow needs --osc.");
+        return nullptr;
+    }
+    std::unique_ptr<RemoteServices> s(new RemoteServices);
+
+    if (!o.remote.isEmpty()) {
+        listenspec::Spec spec;
+        if (!listenspec::parse(o.remote, &spec, error)) {
+            *error = QStringLiteral("--remote ") + *error;
+            return nullptr;
+        }
+        if (!listenspec::isLoopback(spec.address) && o.remoteToken.isEmpty()) {
+            *error = QStringLiteral(
+                         "--remote %1 listens beyond this machine: give --remote-token TOKEN too.")
+                         .arg(o.remote);
+            return nullptr;
+        }
+        s->m_http = std::make_unique<RemoteServer>(*s->m_hub);
+        s->m_http->setToken(o.remoteToken.toUtf8());
+        if (!s->m_http->listen(spec.address, spec.port, error)) {
+            *error = QStringLiteral("--remote: ") + *error + QLatin1Char('.');
+            return nullptr;
+        }
+    } else if (!o.remoteToken.isEmpty()) {
+        *error = QStringLiteral("--remote-token needs --remote.");
+        return nullptr;
+    }
+
+    if (!o.osc.isEmpty()) {
+        listenspec::Spec spec;
+        if (!listenspec::parse(o.osc, &spec, error)) {
+            *error = QStringLiteral("--osc ") + *error;
+            return nullptr;
+        }
+        QList<listenspec::Subnet> allowed;
+        if (!listenspec::parseSubnets(o.oscAllow, &allowed, error))
+            return nullptr;
+        s->m_osc = std::make_unique<OscServer>(*s->m_hub);
+        s->m_osc->setAllowed(allowed);
+        if (!s->m_osc->listen(spec.address, spec.port, error)) {
+            *error = QStringLiteral("--osc: ") + *error + QLatin1Char('.');
+            return nullptr;
+        }
+    } else if (!o.oscAllow.isEmpty()) {
+        *error = QStringLiteral("--osc-allow needs --osc.");
+        return nullptr;
+    }
+    return s;
+}
+
+QString RemoteServices::summary() const
+{
+    QString out;
+    auto host = [](const QHostAddress &a) {
+        return a.protocol() == QAbstractSocket::IPv6Protocol
+                   ? QLatin1Char('[') + a.toString() + QLatin1Char(']')
+                   : a.toString();
+    };
+    if (m_http) {
+        const QString base
+            = QStringLiteral("http://%1:%2").arg(host(m_http->address())).arg(m_http->port());
+        out += QStringLiteral(
+                   "Remote control: %1/ (display page), %1/control (control page), %1/api/state\n")
+                   .arg(base);
+    }
+    if (m_osc)
+        out += QStringLiteral("OSC: UDP port %1\n").arg(m_osc->port());
+    return out;
+}

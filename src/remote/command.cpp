@@ -1,0 +1,256 @@
+#include "remote/command.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QJsonValue>
+#include <QList>
+
+#include <cmath>
+
+QString Command::logText() const
+{
+    auto two = [](int v) { return QString::number(v).rightJustified(2, QLatin1Char('0')); };
+    switch (kind) {
+    case Kind::SetTime:
+        return QStringLiteral("TIME %1:%2:%3").arg(two(hours), two(minutes), two(seconds));
+    case Kind::Run:
+        return QStringLiteral("RUN");
+    case Kind::Pause:
+        return QStringLiteral("PAUSE");
+    case Kind::Reset:
+        return QStringLiteral("RESET");
+    case Kind::Nudge:
+        return QStringLiteral("NUDGE %1%2")
+            .arg(seconds < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+            .arg(std::abs(seconds));
+    }
+    return QString();
+}
+
+namespace remotecmd {
+namespace {
+
+Command simple(Command::Kind kind)
+{
+    Command c;
+    c.kind = kind;
+    return c;
+}
+
+Parsed timeCommand(int h, int m, int s)
+{
+    Command c;
+    c.kind = Command::Kind::SetTime;
+    c.hours = h;
+    c.minutes = m;
+    c.seconds = s;
+    return Parsed::of(c);
+}
+
+// A JSON number that is a whole number within [lo, hi]; false for anything else.
+bool wholeNumber(const QJsonValue &v, int lo, int hi, int *out)
+{
+    if (!v.isDouble())
+        return false;
+    const double d = v.toDouble();
+    if (!std::isfinite(d) || d != std::floor(d) || d < lo || d > hi)
+        return false;
+    *out = static_cast<int>(d);
+    return true;
+}
+
+// The body as a JSON object; an empty body is an empty object.
+bool jsonObject(const QByteArray &body, QJsonObject *out, QString *error)
+{
+    if (body.trimmed().isEmpty()) {
+        *out = QJsonObject();
+        return true;
+    }
+    QJsonParseError err{};
+    const QJsonDocument doc = QJsonDocument::fromJson(body, &err);
+    if (err.error != QJsonParseError::NoError) {
+        *error = QStringLiteral("malformed JSON: %1 at offset %2")
+                     .arg(err.errorString())
+                     .arg(err.offset);
+        return false;
+    }
+    if (!doc.isObject()) {
+        *error = QStringLiteral("the body must be a JSON object");
+        return false;
+    }
+    *out = doc.object();
+    return true;
+}
+
+QByteArray pathOf(const QByteArray &target)
+{
+    const qsizetype q = target.indexOf('?');
+    return q < 0 ? target : target.left(q);
+}
+
+} // namespace
+
+Parsed parseTimeText(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    if (parts.size() != 3)
+        return Parsed::fail(400, QStringLiteral("time must be \"HH:MM:SS\""));
+    int v[3] = {0, 0, 0};
+    const int max[3] = {99, 59, 59};
+    for (int i = 0; i < 3; ++i) {
+        const QString &p = parts[i];
+        if (p.isEmpty() || p.size() > 2)
+            return Parsed::fail(400, QStringLiteral("time must be \"HH:MM:SS\""));
+        for (QChar c : p) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return Parsed::fail(400, QStringLiteral("time must be \"HH:MM:SS\""));
+        }
+        v[i] = p.toInt();
+        if (v[i] > max[i])
+            return Parsed::fail(
+                400, QStringLiteral("time out of range: hours 0-99, minutes and seconds 0-59"));
+    }
+    return timeCommand(v[0], v[1], v[2]);
+}
+
+Parsed parseCommandBody(const QByteArray &path, const QByteArray &body)
+{
+    if (body.size() > kMaxBody)
+        return Parsed::fail(413, QStringLiteral("body larger than %1 bytes").arg(kMaxBody));
+    QJsonObject o;
+    QString error;
+    if (!jsonObject(body, &o, &error))
+        return Parsed::fail(400, error);
+
+    if (path == "/api/run")
+        return Parsed::of(simple(Command::Kind::Run));
+    if (path == "/api/pause")
+        return Parsed::of(simple(Command::Kind::Pause));
+    if (path == "/api/reset")
+        return Parsed::of(simple(Command::Kind::Reset));
+    if (path == "/api/time") {
+        if (o.contains(QLatin1String("time"))) {
+            const QJsonValue t = o.value(QLatin1String("time"));
+            if (!t.isString())
+                return Parsed::fail(400, QStringLiteral("time must be a string \"HH:MM:SS\""));
+            return parseTimeText(t.toString());
+        }
+        // Or the three parts as numbers; a missing part is 0.
+        static const char *const names[3] = {"hours", "minutes", "seconds"};
+        const int max[3] = {99, 59, 59};
+        int v[3] = {0, 0, 0};
+        bool any = false;
+        for (int i = 0; i < 3; ++i) {
+            const QLatin1String name(names[i]);
+            if (!o.contains(name))
+                continue;
+            any = true;
+            if (!wholeNumber(o.value(name), 0, max[i], &v[i]))
+                return Parsed::fail(
+                    400,
+                    QStringLiteral("%1 must be a whole number from 0 to %2").arg(name).arg(max[i]));
+        }
+        if (!any)
+            return Parsed::fail(
+                400, QStringLiteral("give \"time\": \"HH:MM:SS\", or hours, minutes and seconds"));
+        return timeCommand(v[0], v[1], v[2]);
+    }
+    if (path == "/api/nudge") {
+        const QJsonValue s = o.value(QLatin1String("seconds"));
+        if (s.isUndefined())
+            return Parsed::fail(400, QStringLiteral("give \"seconds\": N"));
+        int n = 0;
+        if (!wholeNumber(s, -kMaxNudge, kMaxNudge, &n))
+            return Parsed::fail(400, QStringLiteral("seconds must be a whole number from %1 to %2")
+                                         .arg(-kMaxNudge)
+                                         .arg(kMaxNudge));
+        Command c = simple(Command::Kind::Nudge);
+        c.seconds = n;
+        return Parsed::of(c);
+    }
+    return Parsed::fail(404, QStringLiteral("no such path"));
+}
+
+Route route(const QByteArray &method, const QByteArray &target, const QByteArray &body)
+{
+    Route r;
+    const QByteArray path = pathOf(target);
+    struct Entry
+    {
+        const char *path;
+        const char *method;
+        Route::Kind kind;
+    };
+    static const Entry table[] = {
+        {"/", "GET", Route::Kind::DisplayPage},       {"/control", "GET", Route::Kind::ControlPage},
+        {"/api/state", "GET", Route::Kind::State},    {"/api/ws", "GET", Route::Kind::Push},
+        {"/api/time", "POST", Route::Kind::Command},  {"/api/run", "POST", Route::Kind::Command},
+        {"/api/pause", "POST", Route::Kind::Command}, {"/api/reset", "POST", Route::Kind::Command},
+        {"/api/nudge", "POST", Route::Kind::Command},
+    };
+    for (const Entry &e : table) {
+        if (path != e.path)
+            continue;
+        if (method != e.method) {
+            r.parsed
+                = Parsed::fail(405, QStringLiteral("%1 takes %2 only")
+                                        .arg(QString::fromLatin1(e.path), QLatin1String(e.method)));
+            r.allow = e.method;
+            return r;
+        }
+        r.kind = e.kind;
+        if (e.kind == Route::Kind::Command) {
+            r.parsed = parseCommandBody(path, body);
+            if (!r.parsed.ok)
+                r.kind = Route::Kind::None;
+        } else {
+            r.parsed.ok = true;
+            r.parsed.status = 200;
+        }
+        return r;
+    }
+    r.parsed = Parsed::fail(404, QStringLiteral("no such path"));
+    return r;
+}
+
+Parsed parseOsc(const QByteArray &path, const QList<OscArg> &args)
+{
+    auto noArgs = [&](Command::Kind kind) {
+        // Some senders add a value to every message; a trigger ignores it.
+        return Parsed::of(simple(kind));
+    };
+    if (path == "/rv38t/run")
+        return noArgs(Command::Kind::Run);
+    if (path == "/rv38t/pause")
+        return noArgs(Command::Kind::Pause);
+    if (path == "/rv38t/reset")
+        return noArgs(Command::Kind::Reset);
+    if (path == "/rv38t/time") {
+        if (args.size() != 1 || args[0].type != 's')
+            return Parsed::fail(400, QStringLiteral("/rv38t/time takes one string \"HH:MM:SS\""));
+        return parseTimeText(args[0].text);
+    }
+    if (path == "/rv38t/nudge") {
+        if (args.size() != 1)
+            return Parsed::fail(400, QStringLiteral("/rv38t/nudge takes one int32"));
+        const OscArg &a = args[0];
+        double v = 0;
+        if (a.type == 'i' || a.type == 'h')
+            v = static_cast<double>(a.integer);
+        else if (a.type == 'f' || a.type == 'd')
+            v = a.real; // some senders only send floats; a whole one is accepted
+        else
+            return Parsed::fail(400, QStringLiteral("/rv38t/nudge takes one int32"));
+        if (!std::isfinite(v) || v != std::floor(v) || v < -kMaxNudge || v > kMaxNudge)
+            return Parsed::fail(400, QStringLiteral("nudge must be a whole number from %1 to %2")
+                                         .arg(-kMaxNudge)
+                                         .arg(kMaxNudge));
+        Command c = simple(Command::Kind::Nudge);
+        c.seconds = static_cast<int>(v);
+        return Parsed::of(c);
+    }
+    return Parsed::fail(404, QStringLiteral("no such OSC address"));
+}
+
+} // namespace remotecmd

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// One remote action, whatever it came over: the same few buttons everywhere.
+struct Command
+{
+    enum class Kind { SetTime, Run, Pause, Reset, Nudge };
+
+    Kind kind = Kind::Run;
+    int hours = 0;   // SetTime: 0..99
+    int minutes = 0; // SetTime: 0..59
+    int seconds = 0; // SetTime: 0..59; Nudge: the signed amount
+
+    // What the event log names after the source: "TIME 00:01:30", "RUN", "NUDGE -60".
+    QString logText() const;
+    bool operator==(const Command &o) const
+    {
+        return kind == o.kind && hours == o.hours && minutes == o.minutes && seconds == o.seconds;
+    }
+};
+
+namespace remotecmd {
+
+// The largest amount a nudge may carry: the whole range of the fields.
+constexpr int kMaxNudge = 99 * 3600 + 59 * 60 + 59;
+// Request bodies above this are refused before they are read.
+constexpr int kMaxBody = 4096;
+
+// A command, or why there is none. `status` is the HTTP status to answer with
+// when there is none (400, 404, 405, 413).
+struct Parsed
+{
+    bool ok = false;
+    Command command;
+    int status = 400;
+    QString error;
+
+    static Parsed fail(int status, const QString &error)
+    {
+        Parsed p;
+        p.status = status;
+        p.error = error;
+        return p;
+    }
+    static Parsed of(const Command &c)
+    {
+        Parsed p;
+        p.ok = true;
+        p.command = c;
+        p.status = 200;
+        return p;
+    }
+};
+
+// "HH:MM:SS" with one or two digits per part, hours 0..99, minutes and seconds 0..59.
+Parsed parseTimeText(const QString &text);
+
+// What an HTTP request asks for. Reads (pages, state, the push socket) need no body;
+// a command carries its parsed value.
+struct Route
+{
+    enum class Kind { None, DisplayPage, ControlPage, State, Push, Command };
+    Kind kind = Kind::None;
+    Parsed parsed;    // for Command, and for None: the error to answer with
+    QByteArray allow; // for 405: the methods the path takes
+};
+
+// The whole request to action mapping: method, path (a query string is ignored)
+// and body. Pure, so it can be fed anything.
+Route route(const QByteArray &method, const QByteArray &target, const QByteArray &body);
+
+// The body of a POST to one of the command paths; `path` without the query.
+Parsed parseCommandBody(const QByteArray &path, const QByteArray &body);
+
+// An OSC message's address, type tags and arguments, already decoded.
+struct OscArg
+{
+    char type = 0; // 'i', 'f', 'd', 'h', 's' …
+    qint64 integer = 0;
+    double real = 0;
+    QString text;
+};
+Parsed parseOsc(const QByteArray &path, const QList<OscArg> &args);
+
+} // namespace remotecmd

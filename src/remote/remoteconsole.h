@@ -1,0 +1,38 @@
+#pragma once
+
+#include "core/displayhealth.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+// What a remote viewer sees of the console.
+struct RemoteState
+{
+    QString time;  // the three fields' texts joined by ':' ("::" when empty)
+    QString frame; // the six characters the displays show ("------" at zero)
+    bool running = false;
+    QString title;
+    bool lampGreen = false;
+    QList<DisplayHealth> displays;
+};
+
+namespace remotestate {
+// {"time", "frame", "running", "title", "lamp": "green"|"red", "displays": [...]}, compact.
+QByteArray toJson(const RemoteState &state);
+} // namespace remotestate
+
+// The narrow seam to the rest of the console, supplied by the composition point.
+// Every action is the program write an operator's own action makes.
+struct RemoteConsole
+{
+    std::function<void(int hours, int minutes, int seconds)> setTime;
+    std::function<void()> run;
+    std::function<void()> pause;
+    std::function<void()> reset;
+    std::function<void(int seconds)> nudge;
+    std::function<void(const QString &line)> log;
+    std::function<RemoteState()> state;
+};

@@ -1,0 +1,72 @@
+#include "remote/remotehub.h"
+
+#include <QMetaObject>
+
+RemoteHub::RemoteHub(QObject *parent) : QObject(parent) {}
+
+void RemoteHub::setConsole(RemoteConsole console)
+{
+    m_console = std::move(console);
+    notifyChanged();
+}
+
+void RemoteHub::execute(const Command &c, const QString &source)
+{
+    // The line comes first, so the log reads cause before effect.
+    if (m_console.log)
+        m_console.log(source + QStringLiteral("= ") + c.logText());
+    switch (c.kind) {
+    case Command::Kind::SetTime:
+        if (m_console.setTime)
+            m_console.setTime(c.hours, c.minutes, c.seconds);
+        break;
+    case Command::Kind::Run:
+        if (m_console.run)
+            m_console.run();
+        break;
+    case Command::Kind::Pause:
+        if (m_console.pause)
+            m_console.pause();
+        break;
+    case Command::Kind::Reset:
+        if (m_console.reset)
+            m_console.reset();
+        break;
+    case Command::Kind::Nudge:
+        if (m_console.nudge)
+            m_console.nudge(c.seconds);
+        break;
+    }
+}
+
+RemoteState RemoteHub::state() const
+{
+    return m_console.state ? m_console.state() : RemoteState{};
+}
+
+QByteArray RemoteHub::stateJson() const
+{
+    return remotestate::toJson(state());
+}
+
+void RemoteHub::notifyChanged()
+{
+    if (m_pending)
+        return;
+    m_pending = true;
+    QMetaObject::invokeMethod(this, &RemoteHub::flush, Qt::QueuedConnection);
+}
+
+void RemoteHub::flush()
+{
+    m_pending = false;
+    m_pushJson.clear(); // built on first demand: nobody watching costs nothing
+    emit changed();
+}
+
+QByteArray RemoteHub::pushJson()
+{
+    if (m_pushJson.isEmpty())
+        m_pushJson = stateJson();
+    return m_pushJson;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "remote/command.h"
+#include "remote/remoteconsole.h"
+
+#include <QObject>
+
+// Where remote commands meet the console: carries them out through the seam,
+// logs each with its source, and turns the console's changes into one state
+// message per event-loop turn, so a tick's three field writes give one push.
+class RemoteHub : public QObject
+{
+    Q_OBJECT
+public:
+    explicit RemoteHub(QObject *parent = nullptr);
+
+    void setConsole(RemoteConsole console);
+
+    // `source` is what the log line starts with: "REMOTE 127.0.0.1", "OSC 10.0.0.5".
+    void execute(const Command &command, const QString &source);
+
+    RemoteState state() const;
+    QByteArray stateJson() const;
+
+    // Called by the composition point on every change; cheap, and never sends
+    // anything itself: the push goes out after the current handler returns.
+    void notifyChanged();
+
+signals:
+    // Once per event-loop turn in which something changed; pushJson() is the new state.
+    void changed();
+
+public:
+    // The state as of the last changed(), built once however many viewers ask.
+    QByteArray pushJson();
+
+private:
+    void flush();
+
+    RemoteConsole m_console;
+    bool m_pending = false;
+    QByteArray m_pushJson;
+};

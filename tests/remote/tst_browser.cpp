@@ -1,0 +1,110 @@
+#include "support/headlesschromium.h"
+#include "support/remotefixture.h"
+
+#include <QCheckBox>
+#include <QTimer>
+#include <QtTest>
+
+// A real browser on the console's own pages: headless Chromium loads them from
+// the console's server on loopback and must show what the console shows.
+class TestBrowser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void displayPageFollowsTheApi();
+    void controlPageDrivesTheConsole();
+    void displayPageReconnects();
+};
+
+static const QString kTimeText = QStringLiteral("document.getElementById('time').textContent");
+
+void TestBrowser::displayPageFollowsTheApi()
+{
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    f.setFields(QStringLiteral("00"), QStringLiteral("01"), QStringLiteral("30"));
+    f.window->INP_TITLE->setText(QStringLiteral("Keynote"));
+    f.window->TIM_REBOUR->stop();
+
+    HeadlessChromium browser;
+    QString why;
+    if (!browser.start(f.url(QStringLiteral("/")), &why))
+        QSKIP(qPrintable(QStringLiteral("no browser can start here: ") + why));
+
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(kTimeText), QStringLiteral("00:01:30"), 10000);
+    QCOMPARE(browser.evaluate(
+                 QStringLiteral("document.getElementById('time').getAttribute('aria-label')")),
+             QStringLiteral("00:01:30"));
+    QCOMPARE(browser.evaluate(QStringLiteral("document.getElementById('title').textContent")),
+             QStringLiteral("Keynote"));
+    QCOMPARE(browser.evaluate(QStringLiteral("document.body.classList.contains('running')")),
+             QStringLiteral("false"));
+
+    QCOMPARE(f.request("POST", QStringLiteral("/api/time"), R"({"time":"00:05:00"})").status, 200);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(kTimeText), QStringLiteral("00:05:00"), 5000);
+    QCOMPARE(f.request("POST", QStringLiteral("/api/run")).status, 200);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        browser.evaluate(QStringLiteral("document.body.classList.contains('running')")),
+        QStringLiteral("true"), 5000);
+    // What the displays show at zero: dashes.
+    QCOMPARE(f.request("POST", QStringLiteral("/api/reset")).status, 200);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(kTimeText), QStringLiteral("--:--:--"), 5000);
+}
+
+void TestBrowser::controlPageDrivesTheConsole()
+{
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    f.setFields(QStringLiteral("00"), QStringLiteral("01"), QStringLiteral("30"));
+    f.window->TIM_REBOUR->stop();
+
+    HeadlessChromium browser;
+    QString why;
+    if (!browser.start(f.url(QStringLiteral("/control")), &why))
+        QSKIP(qPrintable(QStringLiteral("no browser can start here: ") + why));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(kTimeText), QStringLiteral("00:01:30"), 10000);
+
+    browser.evaluate(QStringLiteral("document.getElementById('plus').click(); 'ok'"));
+    QTRY_COMPARE_WITH_TIMEOUT(f.fields(), QStringLiteral("00:02:30"), 5000);
+    QVERIFY(f.log().contains(QLatin1String("REMOTE 127.0.0.1= NUDGE +60")));
+    QCOMPARE(browser.evaluate(QStringLiteral(
+                 "[...document.querySelectorAll('button')].map(b => b.textContent).join('|')")),
+             QString::fromUtf8("Set|Run|Reset|\u22121 min|+1 min|OK"));
+
+    browser.evaluate(QStringLiteral("document.getElementById('go').click(); 'ok'"));
+    QTRY_VERIFY_WITH_TIMEOUT(f.window->SW_GO->isChecked(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        browser.evaluate(QStringLiteral("document.getElementById('go').textContent")),
+        QStringLiteral("Pause"), 5000);
+}
+
+void TestBrowser::displayPageReconnects()
+{
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    f.setFields(QStringLiteral("00"), QStringLiteral("01"), QStringLiteral("30"));
+    f.window->TIM_REBOUR->stop();
+    HeadlessChromium browser;
+    QString why;
+    if (!browser.start(f.url(QStringLiteral("/")), &why))
+        QSKIP(qPrintable(QStringLiteral("no browser can start here: ") + why));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(kTimeText), QStringLiteral("00:01:30"), 10000);
+
+    // The console goes away and comes back on the same port, meanwhile the time changed.
+    const quint16 port = f.server->port();
+    f.server.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(
+        browser.evaluate(QStringLiteral("document.body.classList.contains('offline')")),
+        QStringLiteral("true"), 5000);
+    f.setFields(QStringLiteral("00"), QStringLiteral("07"), QStringLiteral("00"));
+    f.server = std::make_unique<RemoteServer>(f.hub);
+    QString error;
+    QVERIFY2(f.server->listen(QHostAddress::LocalHost, port, &error), qPrintable(error));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(kTimeText), QStringLiteral("00:07:00"), 10000);
+    QCOMPARE(browser.evaluate(QStringLiteral("document.body.classList.contains('offline')")),
+             QStringLiteral("false"));
+}
+
+QTEST_MAIN(TestBrowser)
+#include "tst_browser.moc"

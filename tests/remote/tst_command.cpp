@@ -1,0 +1,205 @@
+#include "remote/command.h"
+#include "remote/httphead.h"
+#include "remote/listenspec.h"
+
+#include <QtTest>
+
+// The pure parts of the remote control: requests to commands, the listen
+// address, the token comparison.
+class TestCommand : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void routes_data();
+    void routes();
+    void listenSpec_data();
+    void listenSpec();
+    void token_data();
+    void token();
+    void head_data();
+    void head();
+};
+
+void TestCommand::routes_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("kind"); // remotecmd::Route::Kind
+    QTest::addColumn<int>("status");
+
+    using K = remotecmd::Route::Kind;
+    QTest::newRow("display-page") << QByteArray("GET") << QByteArray("/") << QByteArray()
+                                  << int(K::DisplayPage) << 200;
+    QTest::newRow("page-with-query") << QByteArray("GET") << QByteArray("/?kiosk=1") << QByteArray()
+                                     << int(K::DisplayPage) << 200;
+    QTest::newRow("control-page") << QByteArray("GET") << QByteArray("/control") << QByteArray()
+                                  << int(K::ControlPage) << 200;
+    QTest::newRow("state") << QByteArray("GET") << QByteArray("/api/state") << QByteArray()
+                           << int(K::State) << 200;
+    QTest::newRow("trailing-slash")
+        << QByteArray("GET") << QByteArray("/api/state/") << QByteArray() << int(K::None) << 404;
+    QTest::newRow("case-matters") << QByteArray("GET") << QByteArray("/API/STATE") << QByteArray()
+                                  << int(K::None) << 404;
+    QTest::newRow("head-method") << QByteArray("HEAD") << QByteArray("/api/state") << QByteArray()
+                                 << int(K::None) << 405;
+    QTest::newRow("run") << QByteArray("POST") << QByteArray("/api/run") << QByteArray()
+                         << int(K::Command) << 200;
+    QTest::newRow("run-whitespace-body") << QByteArray("POST") << QByteArray("/api/run")
+                                         << QByteArray(" \r\n") << int(K::Command) << 200;
+    QTest::newRow("nudge-negative")
+        << QByteArray("POST") << QByteArray("/api/nudge") << QByteArray(R"({"seconds":-359999})")
+        << int(K::Command) << 200;
+    QTest::newRow("nudge-past-range") << QByteArray("POST") << QByteArray("/api/nudge")
+                                      << QByteArray(R"({"seconds":360000})") << int(K::None) << 400;
+    QTest::newRow("nudge-null") << QByteArray("POST") << QByteArray("/api/nudge")
+                                << QByteArray(R"({"seconds":null})") << int(K::None) << 400;
+    QTest::newRow("time-extra-fields")
+        << QByteArray("POST") << QByteArray("/api/time")
+        << QByteArray(R"({"time":"00:00:05","x":1})") << int(K::Command) << 200;
+    QTest::newRow("time-parts-partial") << QByteArray("POST") << QByteArray("/api/time")
+                                        << QByteArray(R"({"minutes":5})") << int(K::Command) << 200;
+    QTest::newRow("time-text-sign") << QByteArray("POST") << QByteArray("/api/time")
+                                    << QByteArray(R"({"time":"+1:00:00"})") << int(K::None) << 400;
+    QTest::newRow("time-text-space") << QByteArray("POST") << QByteArray("/api/time")
+                                     << QByteArray(R"({"time":"01:00: 0"})") << int(K::None) << 400;
+    QTest::newRow("time-text-other-digits")
+        << QByteArray("POST") << QByteArray("/api/time")
+        << QString::fromUtf8(R"({"time":"٠١:٠٠:٠٠"})").toUtf8() << int(K::None) << 400;
+    QTest::newRow("time-negative-part") << QByteArray("POST") << QByteArray("/api/time")
+                                        << QByteArray(R"({"minutes":-1})") << int(K::None) << 400;
+    QTest::newRow("body-too-large") << QByteArray("POST") << QByteArray("/api/run")
+                                    << QByteArray(4097, ' ') << int(K::None) << 413;
+}
+
+void TestCommand::routes()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, body);
+    QFETCH(int, kind);
+    QFETCH(int, status);
+    const remotecmd::Route r = remotecmd::route(method, target, body);
+    QCOMPARE(int(r.kind), kind);
+    QCOMPARE(r.parsed.status, status);
+    QCOMPARE(r.parsed.error.isEmpty(), status == 200);
+    if (status == 405)
+        QVERIFY(!r.allow.isEmpty());
+}
+
+void TestCommand::listenSpec_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("port");
+
+    QTest::newRow("port-only") << "8080" << true << "127.0.0.1" << 8080;
+    QTest::newRow("any-port") << "0" << true << "127.0.0.1" << 0;
+    QTest::newRow("v4") << "192.168.1.5:9000" << true << "192.168.1.5" << 9000;
+    QTest::newRow("v6") << "[::1]:8080" << true << "::1" << 8080;
+    QTest::newRow("port-65536") << "65536" << false << "" << 0;
+    QTest::newRow("negative") << "-1" << false << "" << 0;
+    QTest::newRow("empty") << "" << false << "" << 0;
+    QTest::newRow("missing-port") << "127.0.0.1:" << false << "" << 0;
+    QTest::newRow("name") << "localhost:80" << false << "" << 0;
+    QTest::newRow("scoped-v6") << "[fe80::1%eth0]:80" << false << "" << 0;
+}
+
+void TestCommand::listenSpec()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, ok);
+    QFETCH(QString, address);
+    QFETCH(int, port);
+    listenspec::Spec spec;
+    QString error;
+    QCOMPARE(listenspec::parse(text, &spec, &error), ok);
+    if (ok) {
+        QCOMPARE(spec.address, QHostAddress(address));
+        QCOMPARE(int(spec.port), port);
+    } else {
+        QVERIFY(!error.isEmpty());
+    }
+}
+
+void TestCommand::token_data()
+{
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<QByteArray>("given");
+    QTest::addColumn<bool>("match");
+
+    QTest::newRow("same") << QByteArray("s3cret") << QByteArray("s3cret") << true;
+    QTest::newRow("last-byte") << QByteArray("s3cret") << QByteArray("s3cres") << false;
+    QTest::newRow("prefix") << QByteArray("s3cret") << QByteArray("s3c") << false;
+    QTest::newRow("longer") << QByteArray("s3cret") << QByteArray("s3cret!") << false;
+    QTest::newRow("empty-given") << QByteArray("s3cret") << QByteArray() << false;
+    QTest::newRow("none-set") << QByteArray() << QByteArray() << false;
+}
+
+void TestCommand::token()
+{
+    QFETCH(QByteArray, expected);
+    QFETCH(QByteArray, given);
+    QFETCH(bool, match);
+    QCOMPARE(listenspec::tokenMatches(expected, given), match);
+}
+
+void TestCommand::head_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<int>("status"); // 0: parsed
+    QTest::addColumn<bool>("keepAlive");
+    QTest::addColumn<bool>("upgrade");
+
+    QTest::newRow("http11") << QByteArray("GET / HTTP/1.1\r\nHost: a") << 0 << true << false;
+    QTest::newRow("http11-close") << QByteArray("GET / HTTP/1.1\r\nConnection: close") << 0 << false
+                                  << false;
+    QTest::newRow("http10") << QByteArray("GET / HTTP/1.0") << 0 << false << false;
+    QTest::newRow("http10-keep") << QByteArray("GET / HTTP/1.0\r\nConnection: Keep-Alive") << 0
+                                 << true << false;
+    QTest::newRow("upgrade") << QByteArray(
+        "GET /api/ws HTTP/1.1\r\nConnection: keep-alive, Upgrade\r\nUpgrade: WebSocket")
+                             << 0 << true << true;
+    QTest::newRow("no-target") << QByteArray("GET HTTP/1.1") << 400 << false << false;
+    QTest::newRow("absolute-target")
+        << QByteArray("GET http://x/ HTTP/1.1") << 400 << false << false;
+    QTest::newRow("http2") << QByteArray("GET / HTTP/2") << 400 << false << false;
+    QTest::newRow("field-without-colon")
+        << QByteArray("GET / HTTP/1.1\r\nHost") << 400 << false << false;
+    QTest::newRow("space-in-name")
+        << QByteArray("GET / HTTP/1.1\r\nBad Name: x") << 400 << false << false;
+    QTest::newRow("negative-length")
+        << QByteArray("POST / HTTP/1.1\r\nContent-Length: -1") << 400 << false << false;
+    QTest::newRow("signed-length")
+        << QByteArray("POST / HTTP/1.1\r\nContent-Length: +5") << 400 << false << false;
+    QTest::newRow("chunked") << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: chunked") << 501
+                             << false << false;
+    QByteArray many("GET / HTTP/1.1");
+    for (int i = 0; i < 65; ++i)
+        many += "\r\nX-" + QByteArray::number(i) + ": 1";
+    QTest::newRow("65-fields") << many << 431 << false << false;
+}
+
+void TestCommand::head()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(int, status);
+    QFETCH(bool, keepAlive);
+    QFETCH(bool, upgrade);
+    HttpHead h;
+    int got = 0;
+    QString error;
+    const bool ok = httphead::parse(head, &h, &got, &error);
+    QCOMPARE(ok, status == 0);
+    if (!ok) {
+        QCOMPARE(got, status);
+        return;
+    }
+    QCOMPARE(h.keepAlive, keepAlive);
+    QCOMPARE(h.upgradeWebSocket, upgrade);
+}
+
+QTEST_GUILESS_MAIN(TestCommand)
+#include "tst_command.moc"

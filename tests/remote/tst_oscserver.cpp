@@ -1,0 +1,228 @@
+#include "support/remotefixture.h"
+
+#include <QCheckBox>
+#include <QNetworkDatagram>
+#include <QTimer>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include <lo/lo.h>
+
+// OSC over loopback from a liblo client against the real window.
+class TestOscServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void commands_data();
+    void commands();
+    void refused_data();
+    void refused();
+    void feedback();
+    void senderAllowed_data();
+    void senderAllowed();
+};
+
+namespace {
+
+// Sends one message with liblo; `types` as lo_message_add_varargs takes them.
+void send(quint16 port, const char *path, lo_message m)
+{
+    lo_address to = lo_address_new("127.0.0.1", QByteArray::number(port).constData());
+    lo_send_message(to, path, m);
+    lo_address_free(to);
+    lo_message_free(m);
+}
+
+lo_message message(const QString &types, const QVariantList &values)
+{
+    lo_message m = lo_message_new();
+    for (qsizetype i = 0; i < types.size(); ++i) {
+        switch (types.at(i).toLatin1()) {
+        case 'i':
+            lo_message_add_int32(m, values[i].toInt());
+            break;
+        case 'f':
+            lo_message_add_float(m, values[i].toFloat());
+            break;
+        case 's':
+            lo_message_add_string(m, values[i].toString().toUtf8().constData());
+            break;
+        case 'T':
+            lo_message_add_true(m);
+            break;
+        }
+    }
+    return m;
+}
+
+} // namespace
+
+void TestOscServer::commands_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QString>("types");
+    QTest::addColumn<QVariantList>("values");
+    QTest::addColumn<QByteArrayList>("frames");
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<QString>("logged");
+
+    QTest::newRow("time") << QByteArray("/rv38t/time") << "s" << QVariantList{"00:02:00"}
+                          << QByteArrayList{frame("000230"), frame("000200")} << "00:02:00" << false
+                          << "OSC 127.0.0.1= TIME 00:02:00";
+    QTest::newRow("run") << QByteArray("/rv38t/run") << "" << QVariantList{} << QByteArrayList{}
+                         << "00:01:30" << true << "OSC 127.0.0.1= RUN";
+    QTest::newRow("run-with-trigger-value")
+        << QByteArray("/rv38t/run") << "i" << QVariantList{1} << QByteArrayList{} << "00:01:30"
+        << true << "OSC 127.0.0.1= RUN";
+    QTest::newRow("reset") << QByteArray("/rv38t/reset") << "" << QVariantList{}
+                           << QByteArrayList{frame("000130"), frame("000030"), frame("------"),
+                                             frame("------")}
+                           << "::" << false << "OSC 127.0.0.1= RESET";
+    QTest::newRow("nudge-int") << QByteArray("/rv38t/nudge") << "i" << QVariantList{-60}
+                               << QByteArrayList{frame("000030")} << "00:00:30" << false
+                               << "OSC 127.0.0.1= NUDGE -60";
+    QTest::newRow("nudge-whole-float")
+        << QByteArray("/rv38t/nudge") << "f" << QVariantList{60.0}
+        << QByteArrayList{frame("000230")} << "00:02:30" << false << "OSC 127.0.0.1= NUDGE +60";
+}
+
+void TestOscServer::commands()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QString, types);
+    QFETCH(QVariantList, values);
+    QFETCH(QByteArrayList, frames);
+    QFETCH(QString, time);
+    QFETCH(bool, running);
+    QFETCH(QString, logged);
+
+    RemoteFixture f;
+    QVERIFY(f.oscListening);
+    f.setFields(QStringLiteral("00"), QStringLiteral("01"), QStringLiteral("30"));
+    f.window->TIM_REBOUR->stop();
+    f.clearSent();
+    send(f.osc->port(), path.constData(), message(types, values));
+    QTRY_VERIFY_WITH_TIMEOUT(f.log().contains(QLatin1String("OSC ")), 5000);
+    QVERIFY2(f.log().endsWith(logged + QStringLiteral("\r\n")), qPrintable(f.log()));
+    QCOMPARE(f.frames(), frames);
+    QCOMPARE(f.fields(), time);
+    QCOMPARE(f.window->SW_GO->isChecked(), running);
+}
+
+void TestOscServer::refused_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QString>("types");
+    QTest::addColumn<QVariantList>("values");
+
+    QTest::newRow("unknown-address") << QByteArray("/rv38t/stop") << "" << QVariantList{};
+    QTest::newRow("time-as-int") << QByteArray("/rv38t/time") << "i" << QVariantList{90};
+    QTest::newRow("time-out-of-range")
+        << QByteArray("/rv38t/time") << "s" << QVariantList{"00:00:60"};
+    QTest::newRow("time-no-argument") << QByteArray("/rv38t/time") << "" << QVariantList{};
+    QTest::newRow("nudge-string") << QByteArray("/rv38t/nudge") << "s" << QVariantList{"60"};
+    QTest::newRow("nudge-fraction") << QByteArray("/rv38t/nudge") << "f" << QVariantList{1.5};
+    QTest::newRow("nudge-two-arguments")
+        << QByteArray("/rv38t/nudge") << "ii" << QVariantList{60, 60};
+    QTest::newRow("nudge-bool") << QByteArray("/rv38t/nudge") << "T" << QVariantList{true};
+}
+
+void TestOscServer::refused()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QString, types);
+    QFETCH(QVariantList, values);
+
+    RemoteFixture f;
+    QVERIFY(f.oscListening);
+    f.setFields(QStringLiteral("00"), QStringLiteral("01"), QStringLiteral("30"));
+    f.clearSent();
+    const QString logBefore = f.log();
+    QSignalSpy refused(f.osc.get(), &OscServer::refused);
+    send(f.osc->port(), path.constData(), message(types, values));
+    QVERIFY(refused.wait(5000));
+    QCOMPARE(f.frames(), QByteArrayList());
+    QCOMPARE(f.fields(), QStringLiteral("00:01:30"));
+    QCOMPARE(f.log(), logBefore);
+}
+
+void TestOscServer::feedback()
+{
+    RemoteFixture f;
+    QVERIFY(f.oscListening);
+    f.setFields(QStringLiteral("00"), QStringLiteral("01"), QStringLiteral("30"));
+    f.window->TIM_REBOUR->stop();
+
+    QUdpSocket listener;
+    QVERIFY(listener.bind(QHostAddress::LocalHost, 0));
+    QStringList times;
+    connect(&listener, &QUdpSocket::readyRead, this, [&] {
+        while (listener.hasPendingDatagrams()) {
+            QByteArray d = listener.receiveDatagram().data();
+            int result = 0;
+            lo_message m = lo_message_deserialise(d.data(), static_cast<size_t>(d.size()), &result);
+            if (!m)
+                continue;
+            const char *path = lo_get_path(d.data(), d.size());
+            if (QByteArray(path) == "/rv38t/feedback/time"
+                && QByteArray(lo_message_get_types(m)) == "s")
+                times.append(
+                    QString::fromUtf8(reinterpret_cast<const char *>(lo_message_get_argv(m)[0])));
+            lo_message_free(m);
+        }
+    });
+    send(f.osc->port(), "/rv38t/feedback", message(QStringLiteral("i"), {listener.localPort()}));
+    QTRY_COMPARE_WITH_TIMEOUT(times, QStringList{QStringLiteral("00:01:30")}, 5000);
+
+    // Every change of the time, however made, goes back to the reply address.
+    f.window->INP_DELAY[2]->setText(QStringLiteral("29"));
+    QTRY_COMPARE_WITH_TIMEOUT(times.size(), 2, 5000);
+    QCOMPARE(times.last(), QStringLiteral("00:01:29"));
+
+    send(f.osc->port(), "/rv38t/feedback", message(QStringLiteral("i"), {-1}));
+    // After the stop, a change sends nothing: a datagram refused later proves the
+    // server has handled everything sent before it.
+    QSignalSpy refused(f.osc.get(), &OscServer::refused);
+    send(f.osc->port(), "/rv38t/none", message(QString(), {}));
+    QVERIFY(refused.wait(5000));
+    f.window->INP_DELAY[2]->setText(QStringLiteral("28"));
+    send(f.osc->port(), "/rv38t/none", message(QString(), {}));
+    QVERIFY(refused.wait(5000));
+    QCOMPARE(times.size(), 2);
+}
+
+void TestOscServer::senderAllowed_data()
+{
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<QStringList>("allow");
+    QTest::addColumn<bool>("allowed");
+
+    QTest::newRow("loopback-always") << "127.0.0.1" << QStringList{} << true;
+    QTest::newRow("loopback-other") << "127.3.2.1" << QStringList{} << true;
+    QTest::newRow("loopback-v6") << "::1" << QStringList{} << true;
+    QTest::newRow("lan-by-default") << "192.168.1.20" << QStringList{} << false;
+    QTest::newRow("lan-in-block") << "192.168.1.20" << QStringList{"192.168.1.0/24"} << true;
+    QTest::newRow("lan-outside-block") << "192.168.2.20" << QStringList{"192.168.1.0/24"} << false;
+    QTest::newRow("single-host") << "10.0.0.7" << QStringList{"10.0.0.7"} << true;
+    QTest::newRow("single-host-other") << "10.0.0.8" << QStringList{"10.0.0.7"} << false;
+    QTest::newRow("mapped-loopback") << "::ffff:127.0.0.1" << QStringList{} << true;
+    QTest::newRow("mapped-v4") << "::ffff:10.0.0.7" << QStringList{"10.0.0.0/8"} << true;
+    QTest::newRow("second-block") << "172.16.5.5" << QStringList{"10.0.0.0/8", "172.16.0.0/12"}
+                                  << true;
+}
+
+void TestOscServer::senderAllowed()
+{
+    QFETCH(QString, sender);
+    QFETCH(QStringList, allow);
+    QFETCH(bool, allowed);
+    QList<listenspec::Subnet> subnets;
+    QString error;
+    QVERIFY(listenspec::parseSubnets(allow, &subnets, &error));
+    QCOMPARE(listenspec::senderAllowed(QHostAddress(sender), subnets), allowed);
+}
+
+QTEST_MAIN(TestOscServer)
+#include "tst_oscserver.moc"

@@ -1,0 +1,496 @@
+#include "support/remotefixture.h"
+
+#include "countdown/countdown.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QWebSocket>
+#include <QtTest>
+
+// The remote control over loopback against the real window: what each request
+// does to the fields, the displays and the log, and what it refuses.
+class TestRemoteServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void commands_data();
+    void commands();
+    void badInput_data();
+    void badInput();
+    void rawBadInput_data();
+    void rawBadInput();
+    void token_data();
+    void token();
+    void crossOriginCommandRefused();
+    void pushFollowsTick();
+    void pushOnlyWhatChanged();
+    void viewersCapped();
+    void badHandshakesFreeTheirPlace();
+    void slowViewerDropped();
+};
+
+// Reads until the end of a response head, serving the event loop meanwhile (the
+// server lives in this thread). `step` bounds each read, so a viewer can stop
+// right after its handshake.
+static QByteArray readUntilBlankLine(QTcpSocket &socket, qint64 step)
+{
+    QByteArray got;
+    QSignalSpy ready(&socket, &QTcpSocket::readyRead);
+    while (!got.contains("\r\n\r\n")) {
+        if (socket.bytesAvailable() == 0 && !ready.wait(5000))
+            break;
+        while (socket.bytesAvailable() > 0 && !got.contains("\r\n\r\n"))
+            got += socket.read(step);
+    }
+    return got;
+}
+
+void TestRemoteServer::commands_data()
+{
+    QTest::addColumn<QString>("start"); // fields before, "HH:MM:SS"
+    QTest::addColumn<bool>("running");  // Run before
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArrayList>("frames");
+    QTest::addColumn<QString>("time"); // the state's time after
+    QTest::addColumn<bool>("runningAfter");
+    QTest::addColumn<QString>("logged");
+
+    QTest::newRow("time-text") << "00:00:00" << false << QByteArray("/api/time")
+                               << QByteArray(R"({"time":"00:01:30"})")
+                               << QByteArrayList{frame("000100"), frame("000130")} << "00:01:30"
+                               << false << "REMOTE 127.0.0.1= TIME 00:01:30";
+    QTest::newRow("time-one-digit-parts")
+        << "00:00:00" << false << QByteArray("/api/time") << QByteArray(R"({"time":"1:2:3"})")
+        << QByteArrayList{frame("010000"), frame("010200"), frame("010203")} << "01:02:03" << false
+        << "REMOTE 127.0.0.1= TIME 01:02:03";
+    QTest::newRow("time-numbers") << "00:00:00" << false << QByteArray("/api/time")
+                                  << QByteArray(R"({"hours":99,"minutes":59,"seconds":59})")
+                                  << QByteArrayList{frame("990000"), frame("995900"),
+                                                    frame("995959")}
+                                  << "99:59:59" << false << "REMOTE 127.0.0.1= TIME 99:59:59";
+    QTest::newRow("run") << "00:01:30" << false << QByteArray("/api/run") << QByteArray()
+                         << QByteArrayList{} << "00:01:30" << true << "REMOTE 127.0.0.1= RUN";
+    QTest::newRow("run-empty-object")
+        << "00:01:30" << false << QByteArray("/api/run") << QByteArray("{}") << QByteArrayList{}
+        << "00:01:30" << true << "REMOTE 127.0.0.1= RUN";
+    QTest::newRow("pause") << "00:01:30" << true << QByteArray("/api/pause") << QByteArray()
+                           << QByteArrayList{} << "00:01:30" << false << "REMOTE 127.0.0.1= PAUSE";
+    QTest::newRow("reset") << "00:01:30" << true << QByteArray("/api/reset") << QByteArray()
+                           << QByteArrayList{frame("000130"), frame("000030"), frame("------"),
+                                             frame("------")}
+                           << "::" << false << "REMOTE 127.0.0.1= RESET";
+    QTest::newRow("nudge-plus-minute")
+        << "00:01:30" << false << QByteArray("/api/nudge") << QByteArray(R"({"seconds":60})")
+        << QByteArrayList{frame("000230")} << "00:02:30" << false << "REMOTE 127.0.0.1= NUDGE +60";
+    QTest::newRow("nudge-minus-carries")
+        << "01:00:30" << true << QByteArray("/api/nudge") << QByteArray(R"({"seconds":-60})")
+        << QByteArrayList{frame("000030"), frame("005930")} << "00:59:30" << true
+        << "REMOTE 127.0.0.1= NUDGE -60";
+    QTest::newRow("nudge-clamps-at-zero")
+        << "00:00:30" << false << QByteArray("/api/nudge") << QByteArray(R"({"seconds":-60})")
+        << QByteArrayList{frame("------")} << "00:00:00" << false << "REMOTE 127.0.0.1= NUDGE -60";
+    QTest::newRow("nudge-clamps-at-top")
+        << "99:59:00" << false << QByteArray("/api/nudge") << QByteArray(R"({"seconds":3600})")
+        << QByteArrayList{frame("995959")} << "99:59:59" << false
+        << "REMOTE 127.0.0.1= NUDGE +3600";
+    QTest::newRow("nudge-after-reset")
+        << "::" << false << QByteArray("/api/nudge") << QByteArray(R"({"seconds":60})")
+        << QByteArrayList{frame("------"), frame("000100"), frame("000100")} << "00:01:00" << false
+        << "REMOTE 127.0.0.1= NUDGE +60";
+}
+
+void TestRemoteServer::commands()
+{
+    QFETCH(QString, start);
+    QFETCH(bool, running);
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArrayList, frames);
+    QFETCH(QString, time);
+    QFETCH(bool, runningAfter);
+    QFETCH(QString, logged);
+
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    QVERIFY(f.display);
+    const QStringList parts = start.split(QLatin1Char(':'));
+    f.setFields(parts[0], parts[1], parts[2]);
+    f.window->SW_GO->setChecked(running);
+    f.window->TIM_REBOUR->stop(); // ticks are driven by hand elsewhere
+    f.clearSent();
+
+    const RemoteFixture::Answer a = f.request("POST", QString::fromLatin1(path), body);
+    QCOMPARE(a.status, 200);
+    QCOMPARE(f.frames(), frames);
+    QCOMPARE(f.fields(), time);
+    QCOMPARE(f.window->SW_GO->isChecked(), runningAfter);
+    QCOMPARE(a.json.value(QLatin1String("time")).toString(), time);
+    QCOMPARE(a.json.value(QLatin1String("running")).toBool(), runningAfter);
+    QVERIFY2(f.log().endsWith(logged + QStringLiteral("\r\n")), qPrintable(f.log()));
+    QCOMPARE(f.log().count(QStringLiteral("REMOTE")), 1);
+}
+
+void TestRemoteServer::badInput_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("malformed-json")
+        << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":)") << 400;
+    QTest::newRow("not-an-object")
+        << QByteArray("POST") << "/api/time" << QByteArray("[\"00:01:00\"]") << 400;
+    QTest::newRow("time-wrong-type")
+        << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":90})") << 400;
+    QTest::newRow("time-minutes-60")
+        << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":"00:60:00"})") << 400;
+    QTest::newRow("time-three-digits")
+        << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":"100:00:00"})") << 400;
+    QTest::newRow("time-two-parts")
+        << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":"01:30"})") << 400;
+    QTest::newRow("time-signed") << QByteArray("POST") << "/api/time"
+                                 << QByteArray(R"({"time":"-1:00:00"})") << 400;
+    QTest::newRow("time-nothing") << QByteArray("POST") << "/api/time" << QByteArray("{}") << 400;
+    QTest::newRow("hours-fraction")
+        << QByteArray("POST") << "/api/time" << QByteArray(R"({"hours":1.5})") << 400;
+    QTest::newRow("hours-string") << QByteArray("POST") << "/api/time"
+                                  << QByteArray(R"({"hours":"1"})") << 400;
+    QTest::newRow("nudge-non-numeric")
+        << QByteArray("POST") << "/api/nudge" << QByteArray(R"({"seconds":"ten"})") << 400;
+    QTest::newRow("nudge-fraction")
+        << QByteArray("POST") << "/api/nudge" << QByteArray(R"({"seconds":0.5})") << 400;
+    QTest::newRow("nudge-huge") << QByteArray("POST") << "/api/nudge"
+                                << QByteArray(R"({"seconds":1e300})") << 400;
+    QTest::newRow("nudge-missing")
+        << QByteArray("POST") << "/api/nudge" << QByteArray(R"({"second":5})") << 400;
+    QTest::newRow("run-garbage-body")
+        << QByteArray("POST") << "/api/run" << QByteArray("go") << 400;
+    QTest::newRow("body-over-4KiB")
+        << QByteArray("POST") << "/api/time"
+        << (QByteArray(R"({"time":"00:01:00","pad":")") + QByteArray(5000, 'x') + "\"}") << 413;
+    QTest::newRow("unknown-path") << QByteArray("POST") << "/api/stop" << QByteArray() << 404;
+    QTest::newRow("unknown-page") << QByteArray("GET") << "/index.html" << QByteArray() << 404;
+    QTest::newRow("get-a-command") << QByteArray("GET") << "/api/run" << QByteArray() << 405;
+    QTest::newRow("put-time") << QByteArray("PUT") << "/api/time"
+                              << QByteArray(R"({"time":"00:01:00"})") << 405;
+    QTest::newRow("post-state") << QByteArray("POST") << "/api/state" << QByteArray() << 405;
+    QTest::newRow("ws-without-upgrade") << QByteArray("GET") << "/api/ws" << QByteArray() << 400;
+}
+
+void TestRemoteServer::badInput()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QString, path);
+    QFETCH(QByteArray, body);
+    QFETCH(int, status);
+
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    f.setFields(QStringLiteral("00"), QStringLiteral("01"), QStringLiteral("30"));
+    f.window->TIM_REBOUR->stop();
+    f.clearSent();
+    const QString logBefore = f.log();
+
+    const RemoteFixture::Answer a = f.request(method, path, body);
+    QCOMPARE(a.status, status);
+    QVERIFY2(!a.json.value(QLatin1String("error")).toString().isEmpty(), a.body.constData());
+    QCOMPARE(f.frames(), QByteArrayList());
+    QCOMPARE(f.fields(), QStringLiteral("00:01:30"));
+    QVERIFY(!f.window->SW_GO->isChecked());
+    QCOMPARE(f.log(), logBefore);
+}
+
+// Requests QNetworkAccessManager will not make: sent byte for byte.
+void TestRemoteServer::rawBadInput_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("statusLine");
+
+    QTest::newRow("declared-body-too-large")
+        << QByteArray("POST /api/time HTTP/1.1\r\nHost: x\r\nContent-Length: 999999999\r\n\r\n")
+        << QByteArray("HTTP/1.1 413 ");
+    QTest::newRow("head-too-large")
+        << (QByteArray("GET /api/state HTTP/1.1\r\nX-Pad: ") + QByteArray(9000, 'a') + "\r\n\r\n")
+        << QByteArray("HTTP/1.1 431 ");
+    QTest::newRow("chunked-body") << QByteArray(
+        "POST /api/nudge HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
+        "e\r\n{\"seconds\":60}\r\n0\r\n\r\n")
+                                  << QByteArray("HTTP/1.1 501 ");
+    QTest::newRow("bad-request-line") << QByteArray("HELLO\r\n\r\n") << QByteArray("HTTP/1.1 400 ");
+    QTest::newRow("two-lengths") << QByteArray(
+        "POST /api/run HTTP/1.1\r\nContent-Length: 0\r\nContent-Length: 5\r\n\r\n")
+                                 << QByteArray("HTTP/1.1 400 ");
+}
+
+void TestRemoteServer::rawBadInput()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, statusLine);
+
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    f.setFields(QStringLiteral("00"), QStringLiteral("01"), QStringLiteral("30"));
+    f.clearSent();
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, f.server->port());
+    client.write(request);
+    QSignalSpy closed(&client, &QTcpSocket::disconnected);
+    const QByteArray answer = readUntilBlankLine(client, 1 << 20);
+    QVERIFY2(answer.startsWith(statusLine), answer.left(80).constData());
+    QVERIFY(answer.contains("{\"error\":"));
+    // A refused request ends its connection: nothing more of it is read.
+    QVERIFY(client.state() == QAbstractSocket::UnconnectedState || closed.wait(5000));
+    QCOMPARE(f.frames(), QByteArrayList());
+    QCOMPARE(f.fields(), QStringLiteral("00:01:30"));
+}
+
+void TestRemoteServer::token_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("authorization");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("command-no-token") << QByteArray("POST") << "/api/run" << QByteArray() << 401;
+    QTest::newRow("command-wrong-token")
+        << QByteArray("POST") << "/api/run" << QByteArray("Bearer s3cres") << 401;
+    QTest::newRow("command-token-prefix")
+        << QByteArray("POST") << "/api/run" << QByteArray("Bearer s3c") << 401;
+    QTest::newRow("command-basic-scheme")
+        << QByteArray("POST") << "/api/run" << QByteArray("Basic s3cret") << 401;
+    QTest::newRow("bad-body-no-token") << QByteArray("POST") << "/api/nudge" << QByteArray() << 401;
+    QTest::newRow("command-right-token")
+        << QByteArray("POST") << "/api/run" << QByteArray("Bearer s3cret") << 200;
+    QTest::newRow("state-no-token") << QByteArray("GET") << "/api/state" << QByteArray() << 200;
+    QTest::newRow("page-no-token") << QByteArray("GET") << "/" << QByteArray() << 200;
+}
+
+void TestRemoteServer::token()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QString, path);
+    QFETCH(QByteArray, authorization);
+    QFETCH(int, status);
+
+    RemoteFixture f("s3cret");
+    QVERIFY(f.listening);
+    f.setFields(QStringLiteral("00"), QStringLiteral("01"), QStringLiteral("30"));
+    f.window->TIM_REBOUR->stop();
+    const RemoteFixture::Answer a = f.request(method, path, QByteArray(), authorization);
+    QCOMPARE(a.status, status);
+    // Only the right token runs the countdown.
+    QCOMPARE(f.window->SW_GO->isChecked(), status == 200 && path == QLatin1String("/api/run"));
+}
+
+void TestRemoteServer::crossOriginCommandRefused()
+{
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    QNetworkRequest req(f.url(QStringLiteral("/api/run")));
+    req.setRawHeader("Origin", "http://example.invalid");
+    QNetworkReply *reply = f.nam.post(req, QByteArray());
+    QSignalSpy done(reply, &QNetworkReply::finished);
+    QVERIFY(done.wait(5000));
+    QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 403);
+    QVERIFY(!f.window->SW_GO->isChecked());
+    reply->deleteLater();
+}
+
+void TestRemoteServer::pushFollowsTick()
+{
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    f.setFields(QStringLiteral("00"), QStringLiteral("01"), QStringLiteral("00"));
+    f.window->SW_GO->setChecked(true);
+    f.window->TIM_REBOUR->stop();
+
+    QWebSocket ws;
+    QStringList messages;
+    connect(&ws, &QWebSocket::textMessageReceived, &ws,
+            [&](const QString &m) { messages.append(m); });
+    ws.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/ws").arg(f.server->port())));
+    QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 5000);
+    QCOMPARE(QJsonDocument::fromJson(messages[0].toUtf8())[QLatin1String("time")].toString(),
+             QStringLiteral("00:01:00"));
+
+    // 00:01:00 -> 00:00:59 writes all three fields: one push, not three.
+    f.window->countdown()->TIM_REBOUR_Timer();
+    QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 2, 5000);
+    const QJsonObject s = QJsonDocument::fromJson(messages[1].toUtf8()).object();
+    QCOMPARE(s.value(QLatin1String("time")).toString(), QStringLiteral("00:00:59"));
+    QCOMPARE(s.value(QLatin1String("frame")).toString(), QStringLiteral("000059"));
+    QCOMPARE(s.value(QLatin1String("running")).toBool(), true);
+    // Each entry's health record, as the links room keeps it.
+    const QJsonArray displays = s.value(QLatin1String("displays")).toArray();
+    QCOMPARE(displays.size(), 1);
+    QCOMPARE(displays[0][QLatin1String("address")].toString(), QStringLiteral("127.0.0.2"));
+    QCOMPARE(displays[0][QLatin1String("state")].toString(), QStringLiteral("connected"));
+    QVERIFY(displays[0].toObject().contains(QLatin1String("errorCount")));
+    // A request answered after the push would have queued behind any second one.
+    QCOMPARE(f.request("GET", QStringLiteral("/api/state")).status, 200);
+    QCOMPARE(messages.size(), 2);
+
+    // The title follows too.
+    f.window->INP_TITLE->setText(QStringLiteral("Act two"));
+    QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 3, 5000);
+    QCOMPARE(QJsonDocument::fromJson(messages[2].toUtf8())[QLatin1String("title")].toString(),
+             QStringLiteral("Act two"));
+}
+
+void TestRemoteServer::pushOnlyWhatChanged()
+{
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    f.window->TIM_REBOUR->stop();
+    // The title changes the state and sends no frame, so the state can come back byte for byte.
+    f.window->INP_TITLE->setText(QStringLiteral("A"));
+    const QUrl url(QStringLiteral("ws://127.0.0.1:%1/api/ws").arg(f.server->port()));
+    auto titles = [](const QStringList &messages) {
+        QStringList out;
+        for (const QString &m : messages)
+            out << QJsonDocument::fromJson(m.toUtf8())[QLatin1String("title")].toString();
+        return out;
+    };
+    QStringList first;
+    {
+        QWebSocket ws;
+        connect(&ws, &QWebSocket::textMessageReceived, &ws, [&](const QString &m) { first << m; });
+        ws.open(url);
+        QTRY_COMPARE_WITH_TIMEOUT(first.size(), 1, 5000);
+        f.window->INP_TITLE->setText(QStringLiteral("B"));
+        f.window->INP_TITLE->setText(QStringLiteral("A"));
+        f.hub.notifyChanged();
+        // A request answered after the pushes: nothing changed in the end, nothing was sent.
+        QCOMPARE(f.request("GET", QStringLiteral("/api/state")).status, 200);
+        QCOMPARE(titles(first), QStringList{QStringLiteral("A")});
+        f.window->INP_TITLE->setText(QStringLiteral("B"));
+        QTRY_COMPARE_WITH_TIMEOUT(titles(first), (QStringList{"A", "B"}), 5000);
+        ws.close();
+        QTRY_COMPARE_WITH_TIMEOUT(f.server->viewerCount(), 0, 5000);
+    }
+    // Unseen by anyone the title moves on; back to the last one pushed, the next viewer sees it.
+    f.window->INP_TITLE->setText(QStringLiteral("C"));
+    QWebSocket ws;
+    QStringList second;
+    connect(&ws, &QWebSocket::textMessageReceived, &ws, [&](const QString &m) { second << m; });
+    ws.open(url);
+    QTRY_COMPARE_WITH_TIMEOUT(second.size(), 1, 5000);
+    f.window->INP_TITLE->setText(QStringLiteral("B"));
+    QTRY_COMPARE_WITH_TIMEOUT(titles(second), (QStringList{"C", "B"}), 5000);
+}
+
+void TestRemoteServer::viewersCapped()
+{
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    const QUrl url(QStringLiteral("ws://127.0.0.1:%1/api/ws").arg(f.server->port()));
+    std::vector<std::unique_ptr<QWebSocket>> viewers;
+    int connected = 0;
+    for (int i = 0; i < 64; ++i) {
+        viewers.push_back(std::make_unique<QWebSocket>());
+        connect(viewers.back().get(), &QWebSocket::connected, this, [&connected] { ++connected; });
+        viewers.back()->open(url);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(connected, 64, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->viewerCount(), 64, 5000);
+
+    QWebSocket extra;
+    QSignalSpy extraConnected(&extra, &QWebSocket::connected);
+    QSignalSpy extraError(&extra, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error));
+    extra.open(url);
+    QVERIFY(extraError.wait(5000));
+    QCOMPARE(extraConnected.size(), 0);
+    QCOMPARE(f.server->viewerCount(), 64);
+
+    // A place freed is a place taken.
+    viewers.front()->close();
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->viewerCount(), 63, 5000);
+    QWebSocket again;
+    QSignalSpy againConnected(&again, &QWebSocket::connected);
+    again.open(url);
+    QVERIFY(againConnected.wait(5000));
+}
+
+void TestRemoteServer::badHandshakesFreeTheirPlace()
+{
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    // Upgrades that cannot become viewers (no key) are refused and hold no place.
+    std::vector<std::unique_ptr<QTcpSocket>> bad;
+    for (int i = 0; i < 70; ++i) {
+        bad.push_back(std::make_unique<QTcpSocket>());
+        bad.back()->connectToHost(QHostAddress::LocalHost, f.server->port());
+        bad.back()->write("GET /api/ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                          "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    }
+    for (auto &s : bad) {
+        const QByteArray a = readUntilBlankLine(*s, 1 << 16);
+        QVERIFY2(a.startsWith("HTTP/1.1 4"), a.left(60).constData());
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->viewerCount(), 0, 10000);
+    QWebSocket good;
+    QSignalSpy connected(&good, &QWebSocket::connected);
+    good.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/ws").arg(f.server->port())));
+    QVERIFY(connected.wait(5000));
+}
+
+void TestRemoteServer::slowViewerDropped()
+{
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    QSignalSpy dropped(f.server.get(), &RemoteServer::viewerDropped);
+
+    // A viewer that reads, and one that completes the handshake and then reads nothing.
+    QWebSocket reader;
+    int readerMessages = 0;
+    connect(&reader, &QWebSocket::textMessageReceived, this,
+            [&readerMessages] { ++readerMessages; });
+    reader.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/ws").arg(f.server->port())));
+    QTRY_COMPARE_WITH_TIMEOUT(readerMessages, 1, 5000);
+
+    QTcpSocket stalled;
+    stalled.connectToHost(QHostAddress::LocalHost, f.server->port());
+    QTRY_COMPARE_WITH_TIMEOUT(stalled.state(), QAbstractSocket::ConnectedState, 5000);
+    // A small fixed window, so the kernel does not soak up what Qt must bound.
+    stalled.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    stalled.write(
+        "GET /api/ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    const QByteArray handshake = readUntilBlankLine(stalled, 1);
+    QVERIFY2(handshake.startsWith("HTTP/1.1 101"), handshake.constData());
+    stalled.setReadBufferSize(1); // from here on the test never reads it
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->viewerCount(), 2, 5000);
+
+    // The countdown runs on its real timer while large states are pushed.
+    QList<qint64> ticks;
+    QElapsedTimer clock;
+    clock.start();
+    connect(f.window->INP_DELAY[2], &QLineEdit::textChanged, this,
+            [&] { ticks.append(clock.elapsed()); });
+    f.setFields(QStringLiteral("01"), QStringLiteral("00"), QStringLiteral("00"));
+    f.window->SW_GO->setChecked(true);
+    ticks.clear();
+    const QString pad(16 * 1024, QLatin1Char('x'));
+    int n = 0;
+    while (clock.elapsed() < 15000 && (dropped.isEmpty() || ticks.size() < 3)) {
+        f.window->INP_TITLE->setText(pad + QString::number(n++));
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    QCOMPARE(dropped.size(), 1);
+    QCOMPARE(f.server->viewerCount(), 1);
+    QVERIFY(reader.state() == QAbstractSocket::ConnectedState);
+    QVERIFY2(ticks.size() >= 3, qPrintable(QString::number(ticks.size())));
+    for (qsizetype i = 1; i < ticks.size(); ++i) {
+        const qint64 gap = ticks[i] - ticks[i - 1];
+        QVERIFY2(gap > 950 && gap < 1050, qPrintable(QStringLiteral("tick gap %1 ms").arg(gap)));
+    }
+}
+
+QTEST_MAIN(TestRemoteServer)
+#include "tst_remoteserver.moc"
