@@ -13,7 +13,7 @@
 // --cycles N: the operator drops every connected display (unticks its entry)
 // until N connects have followed, then the console settles with all displays
 // connected again; descriptors and memory are printed before, after the first
-// tenth, and after all N. Ends then instead of after --seconds.
+// tenth, and after all N. Ends then, or after --seconds if that comes first.
 //
 // Run it inside a private network namespace: a display that fails four
 // times makes the window send a recovery datagram (to 127.0.0.1:U here).
@@ -108,7 +108,9 @@ qint64 heapInUseKb()
 
 int openDescriptors()
 {
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::NoDotAndDotDot | QDir::AllEntries)
+                   .size());
 }
 
 } // namespace
@@ -167,8 +169,9 @@ int main(int argc, char **argv)
     baseTimer->setTimerType(Qt::PreciseTimer);
     baseTimer->setInterval(1000);
     baseTimer->moveToThread(&baseThread);
-    QObject::connect(baseTimer, &QTimer::timeout, baseTimer,
-                     [&] { baseTicks.push_back(bench::nowNs()); }, Qt::DirectConnection);
+    QObject::connect(
+        baseTimer, &QTimer::timeout, baseTimer, [&] { baseTicks.push_back(bench::nowNs()); },
+        Qt::DirectConnection);
     QObject::connect(&baseThread, &QThread::finished, baseTimer, &QObject::deleteLater);
     baseThread.start();
 
@@ -183,10 +186,13 @@ int main(int argc, char **argv)
 
     const std::int64_t start = bench::nowNs();
     window.SW_GO->setChecked(true);
-    QMetaObject::invokeMethod(baseTimer, [&] {
-        baseStart = bench::nowNs();
-        baseTimer->start();
-    }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        baseTimer,
+        [&] {
+            baseStart = bench::nowNs();
+            baseTimer->start();
+        },
+        Qt::BlockingQueuedConnection);
     std::printf("console running\n");
     std::fflush(stdout);
 
@@ -205,7 +211,8 @@ int main(int argc, char **argv)
     QString unsampledTrouble;
     QString lastLine;
     QObject::connect(window.INP_LOG, &QPlainTextEdit::textChanged, &app, [&] {
-        for (QTextBlock b = window.INP_LOG->document()->lastBlock(); b.isValid(); b = b.previous()) {
+        for (QTextBlock b = window.INP_LOG->document()->lastBlock(); b.isValid();
+             b = b.previous()) {
             if (b.text().isEmpty())
                 continue;
             const QString line = b.text();
@@ -251,15 +258,19 @@ int main(int argc, char **argv)
     QObject::connect(&sampler, &QTimer::timeout, &app, [&] {
         std::map<int, int> states;
         for (int i = 0; i < entries; ++i)
-            ++states[window.TCPIP_TCP->state(i)];
+            ++states[int(window.TCPIP_TCP->state(i))];
         QString stateText;
         for (const auto &[state, count] : states)
-            stateText += QStringLiteral("%1%2:%3").arg(stateText.isEmpty() ? "" : ",").arg(state).arg(count);
+            stateText += QStringLiteral("%1%2:%3")
+                             .arg(stateText.isEmpty() ? "" : ",")
+                             .arg(state)
+                             .arg(count);
         const QString trouble = unsampledTrouble;
         unsampledTrouble.clear();
-        std::fprintf(samples, "%.1f %d %d %lld %s %zu %lld%s\n", double(running.elapsed()) / 1000.0, marked(),
-                     openDescriptors(), static_cast<long long>(residentKb()), qPrintable(stateText),
-                     logTotal, static_cast<long long>(heapInUseKb()), qPrintable(trouble));
+        std::fprintf(samples, "%.1f %d %d %lld %s %zu %lld%s\n", double(running.elapsed()) / 1000.0,
+                     marked(), openDescriptors(), static_cast<long long>(residentKb()),
+                     qPrintable(stateText), logTotal, static_cast<long long>(heapInUseKb()),
+                     qPrintable(trouble));
         std::fflush(samples);
     });
     if (samples)
@@ -286,7 +297,8 @@ int main(int argc, char **argv)
                 rssTenth = residentKb();
                 heapTenth = heapInUseKb();
             }
-            if (done >= cycles) {
+            // A run whose displays never answer ends after --seconds instead of never.
+            if (done >= cycles || (seconds > 0 && cycling.elapsed() > seconds * 1000LL)) {
                 dropper.stop();
                 // Settled: every display connected again, and a few ticks more.
                 QElapsedTimer settle;
@@ -306,35 +318,40 @@ int main(int argc, char **argv)
         });
         dropper.start(250);
         app.exec();
-        QMetaObject::invokeMethod(baseTimer, [&] { baseTimer->stop(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            baseTimer, [&] { baseTimer->stop(); }, Qt::BlockingQueuedConnection);
         baseThread.quit();
         baseThread.wait();
-        std::printf("cycles n=%ld seconds=%.1f marked=%d of %d fds_before=%d fds_tenth=%d fds_after=%d "
-                    "rss_kb_before=%lld rss_kb_tenth=%lld rss_kb_after=%lld "
-                    "heap_kb_before=%lld heap_kb_tenth=%lld heap_kb_after=%lld\n",
-                    connects() - connectsBefore, double(cycling.elapsed()) / 1000.0, marked(), entries,
-                    fdsBefore, fdsTenth, openDescriptors(), static_cast<long long>(rssBefore),
-                    static_cast<long long>(rssTenth), static_cast<long long>(residentKb()),
-                    static_cast<long long>(heapBefore), static_cast<long long>(heapTenth),
-                    static_cast<long long>(heapInUseKb()));
+        std::printf(
+            "cycles n=%ld seconds=%.1f marked=%d of %d fds_before=%d fds_tenth=%d fds_after=%d "
+            "rss_kb_before=%lld rss_kb_tenth=%lld rss_kb_after=%lld "
+            "heap_kb_before=%lld heap_kb_tenth=%lld heap_kb_after=%lld\n",
+            connects() - connectsBefore, double(cycling.elapsed()) / 1000.0, marked(), entries,
+            fdsBefore, fdsTenth, openDescriptors(), static_cast<long long>(rssBefore),
+            static_cast<long long>(rssTenth), static_cast<long long>(residentKb()),
+            static_cast<long long>(heapBefore), static_cast<long long>(heapTenth),
+            static_cast<long long>(heapInUseKb()));
         std::fflush(stdout);
         return 0;
     }
 
     QTimer::singleShot(seconds * 1000 + 500, &app, &QCoreApplication::quit);
     app.exec();
-    QMetaObject::invokeMethod(baseTimer, [&] { baseTimer->stop(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        baseTimer, [&] { baseTimer->stop(); }, Qt::BlockingQueuedConnection);
     baseThread.quit();
     baseThread.wait();
 
     const Fit c = fit(ticks, start);
     const Fit b = fit(baseTicks, baseStart);
-    std::printf("tick console n=%zu median_ms=%.3f p99_abs_ms=%.3f max_abs_ms=%.3f slope_ms_per_min=%.4f\n",
-                ticks.size(), c.median, c.p99, c.maxAbs, c.slopeMsPerMin);
-    std::printf("tick baseline n=%zu median_ms=%.3f p99_abs_ms=%.3f max_abs_ms=%.3f slope_ms_per_min=%.4f\n",
+    std::printf(
+        "tick console n=%zu median_ms=%.3f p99_abs_ms=%.3f max_abs_ms=%.3f slope_ms_per_min=%.4f\n",
+        ticks.size(), c.median, c.p99, c.maxAbs, c.slopeMsPerMin);
+    std::printf("tick baseline n=%zu median_ms=%.3f p99_abs_ms=%.3f max_abs_ms=%.3f "
+                "slope_ms_per_min=%.4f\n",
                 baseTicks.size(), b.median, b.p99, b.maxAbs, b.slopeMsPerMin);
-    std::printf("console still_marked=%d fewest_marked=%d first_drop_ms=%lld of %d\n", marked(), fewest,
-                static_cast<long long>(firstDropMs), entries);
+    std::printf("console still_marked=%d fewest_marked=%d first_drop_ms=%lld of %d\n", marked(),
+                fewest, static_cast<long long>(firstDropMs), entries);
     // From a few lines before the first drop, and how often each message came.
     if (firstDropMs >= 0) {
         for (const QString &line : aroundDrop)
