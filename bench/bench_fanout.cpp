@@ -85,7 +85,13 @@ int main(int argc, char **argv)
     QEventLoop loop;
     bool done = false;
     peers.onAllReached = [&] {
-        QMetaObject::invokeMethod(&loop, [&] { done = true; loop.quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &loop,
+            [&] {
+                done = true;
+                loop.quit();
+            },
+            Qt::QueuedConnection);
     };
     peers.start();
 
@@ -121,7 +127,8 @@ int main(int argc, char **argv)
         int up = 0;
         for (auto &s : bare)
             up += s->state() == QAbstractSocket::ConnectedState;
-        return marked == kDisplays && up == kDisplays && peers.connections(ConsoleGroup) == kDisplays
+        return marked == kDisplays && up == kDisplays
+               && peers.connections(ConsoleGroup) == kDisplays
                && peers.connections(BaselineGroup) == kDisplays;
     };
     while (!ready() && settle.elapsed() < 20000)
@@ -180,15 +187,18 @@ int main(int argc, char **argv)
     const double p99C = bench::quantile(roundP99C, 0.5), p99B = bench::quantile(roundP99B, 0.5);
     std::printf("fanout displays=%d changes_per_round=%d rounds=%d lost=%d\n", kDisplays, changes,
                 rounds, failures);
-    std::printf("fanout console_median_ms=%.3f spread=%.3f..%.3f console_p99_ms=%.3f spread=%.3f..%.3f\n",
-                medC, minmax(roundMedC).first, minmax(roundMedC).second, p99C,
-                minmax(roundP99C).first, minmax(roundP99C).second);
-    std::printf("fanout baseline_median_ms=%.3f spread=%.3f..%.3f baseline_p99_ms=%.3f spread=%.3f..%.3f\n",
-                medB, minmax(roundMedB).first, minmax(roundMedB).second, p99B,
-                minmax(roundP99B).first, minmax(roundP99B).second);
-    std::printf("fanout ratio_median=%.2f ratio_p99=%.2f max_console_ms=%.3f max_baseline_ms=%.3f\n",
-                medB > 0 ? medC / medB : 0, p99B > 0 ? p99C / p99B : 0,
-                *std::max_element(allC.begin(), allC.end()), *std::max_element(allB.begin(), allB.end()));
+    std::printf(
+        "fanout console_median_ms=%.3f spread=%.3f..%.3f console_p99_ms=%.3f spread=%.3f..%.3f\n",
+        medC, minmax(roundMedC).first, minmax(roundMedC).second, p99C, minmax(roundP99C).first,
+        minmax(roundP99C).second);
+    std::printf(
+        "fanout baseline_median_ms=%.3f spread=%.3f..%.3f baseline_p99_ms=%.3f spread=%.3f..%.3f\n",
+        medB, minmax(roundMedB).first, minmax(roundMedB).second, p99B, minmax(roundP99B).first,
+        minmax(roundP99B).second);
+    std::printf(
+        "fanout ratio_median=%.2f ratio_p99=%.2f max_console_ms=%.3f max_baseline_ms=%.3f\n",
+        medB > 0 ? medC / medB : 0, p99B > 0 ? p99C / p99B : 0,
+        *std::max_element(allC.begin(), allC.end()), *std::max_element(allB.begin(), allB.end()));
     peers.stop();
     return failures ? 1 : 0;
 }

@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QWidget>
 
-
 int main(int argc, char **argv)
 {
     ShownReporter reporter;

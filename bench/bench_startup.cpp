@@ -109,12 +109,15 @@ int main(int argc, char **argv)
     };
     const double mc = bench::quantile(c, 0.5), mb = bench::quantile(b, 0.5);
     std::printf("startup runs=%zu failed=%d\n", c.size(), failures);
-    std::printf("startup console_median_ms=%.1f spread=%.1f..%.1f\n", mc, mm(c).first, mm(c).second);
-    std::printf("startup baseline_median_ms=%.1f spread=%.1f..%.1f\n", mb, mm(b).first, mm(b).second);
+    std::printf("startup console_median_ms=%.1f spread=%.1f..%.1f\n", mc, mm(c).first,
+                mm(c).second);
+    std::printf("startup baseline_median_ms=%.1f spread=%.1f..%.1f\n", mb, mm(b).first,
+                mm(b).second);
     std::printf("startup ratio_median=%.2f\n", mb > 0 ? mc / mb : 0);
     if (withText) {
         const double mt = bench::quantile(t, 0.5);
-        std::printf("startup text_median_ms=%.1f spread=%.1f..%.1f\n", mt, mm(t).first, mm(t).second);
+        std::printf("startup text_median_ms=%.1f spread=%.1f..%.1f\n", mt, mm(t).first,
+                    mm(t).second);
         std::printf("startup ratio_text_median=%.2f\n", mt > 0 ? mc / mt : 0);
     }
     return failures ? 1 : 0;

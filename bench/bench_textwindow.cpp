@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QWidget>
 
-
 namespace {
 
 QFont font(const char *family, qreal points, bool bold)

@@ -52,7 +52,8 @@ inline int listenOn(const std::string &address, std::uint16_t port, std::uint16_
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || ::listen(fd, backlog) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0
+        || ::listen(fd, backlog) != 0) {
         ::close(fd);
         return -1;
     }
@@ -192,7 +193,8 @@ private:
                 const std::uint64_t tag = events[k].data.u64;
                 if (tag & kListenerBit) {
                     const auto &l = m_listeners[tag & ~kListenerBit];
-                    const int fd = ::accept4(l.first, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+                    const int fd
+                        = ::accept4(l.first, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
                     if (fd < 0)
                         continue;
                     const int on = 1;

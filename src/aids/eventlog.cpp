@@ -12,11 +12,12 @@ QString line(const QDateTime &when, QChar separator, const QString &message)
 {
     const QDate date = when.date();
     const QTime time = when.time();
-    const auto two = [](int value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); };
+    const auto two
+        = [](int value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); };
     return two(date.day()) + separator + two(date.month()) + separator + two(date.year() % 100)
-        + QLatin1Char(' ') + two(time.hour()) + QLatin1Char(':') + two(time.minute())
-        + QLatin1Char(':') + two(time.second()) + QLatin1Char(' ') + message
-        + QLatin1String("\r\n");
+           + QLatin1Char(' ') + two(time.hour()) + QLatin1Char(':') + two(time.minute())
+           + QLatin1Char(':') + two(time.second()) + QLatin1Char(' ') + message
+           + QLatin1String("\r\n");
 }
 
 QChar dateSeparator(const QLocale &locale)
@@ -39,9 +40,7 @@ qsizetype storedLength(const QString &widgetText)
 } // namespace logtext
 
 EventLog::EventLog(LogArea *inpLog, QObject *parent)
-    : QObject(parent),
-      m_area(inpLog),
-      m_clock([] { return QDateTime::currentDateTime(); }),
+    : QObject(parent), m_area(inpLog), m_clock([] { return QDateTime::currentDateTime(); }),
       m_separator(logtext::dateSeparator(QLocale::system()))
 {
     connect(m_area, &LogArea::doubleClicked, this, &EventLog::INP_LOG_DblClick);

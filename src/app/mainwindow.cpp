@@ -144,49 +144,61 @@ void MainWindow::buildControls()
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     const QFont colonFont = monoFont(26.25, true);
-    Label1[0] = makeLabel(this, QStringLiteral("Label1_0"), QStringLiteral(":"), colonFont, 2115, 930, 315, 600);
-    Label1[1] = makeLabel(this, QStringLiteral("Label1_1"), QStringLiteral(":"), colonFont, 1140, 930, 315, 600);
+    Label1[0] = makeLabel(this, QStringLiteral("Label1_0"), QStringLiteral(":"), colonFont, 2115,
+                          930, 315, 600);
+    Label1[1] = makeLabel(this, QStringLiteral("Label1_1"), QStringLiteral(":"), colonFont, 1140,
+                          930, 315, 600);
 
-    ROUGE = place(new ShapeWidget(ShapeWidget::Kind::Rectangle, this), QStringLiteral("ROUGE"), 4065, 5565, 255, 285);
+    ROUGE = place(new ShapeWidget(ShapeWidget::Kind::Rectangle, this), QStringLiteral("ROUGE"),
+                  4065, 5565, 255, 285);
     ROUGE->setFilled(true);
     ROUGE->setFillColor(QColor(255, 192, 192));
     ROUGE->setVisible(false);
-    VERT = place(new ShapeWidget(ShapeWidget::Kind::Rectangle, this), QStringLiteral("VERT"), 4305, 5565, 255, 285);
+    VERT = place(new ShapeWidget(ShapeWidget::Kind::Rectangle, this), QStringLiteral("VERT"), 4305,
+                 5565, 255, 285);
     VERT->setFilled(true);
     VERT->setFillColor(QColor(192, 255, 192));
     VERT->setVisible(false);
 
-    Shape1 = place(new ShapeWidget(ShapeWidget::Kind::Rectangle, this), QStringLiteral("Shape1"), 315, 930, 2955, 615);
+    Shape1 = place(new ShapeWidget(ShapeWidget::Kind::Rectangle, this), QStringLiteral("Shape1"),
+                   315, 930, 2955, 615);
 
-    Label1[6] = makeLabel(this, QStringLiteral("Label1_6"), QStringLiteral(" "), colonFont, 330, 945, 315, 585);
-    Label1[7] = makeLabel(this, QStringLiteral("Label1_7"), QStringLiteral(" "), colonFont, 2940, 945, 315, 585);
+    Label1[6] = makeLabel(this, QStringLiteral("Label1_6"), QStringLiteral(" "), colonFont, 330,
+                          945, 315, 585);
+    Label1[7] = makeLabel(this, QStringLiteral("Label1_7"), QStringLiteral(" "), colonFont, 2940,
+                          945, 315, 585);
     for (int i : {0, 1, 6, 7}) {
         Label1[i]->setProperty("Index", i);
         Label1[i]->setAlignment(Qt::AlignCenter);
         fillBackground(Label1[i], kButtonFace);
     }
 
-    Shape2 = place(new ShapeWidget(ShapeWidget::Kind::Rectangle, this), QStringLiteral("Shape2"), 75, 1845, 3390, 600);
+    Shape2 = place(new ShapeWidget(ShapeWidget::Kind::Rectangle, this), QStringLiteral("Shape2"),
+                   75, 1845, 3390, 600);
     Shape2->setFilled(true);
     Shape2->setFillColor(kActiveBorder);
     Shape2->setBorder(Qt::black, 1);
 
-    TCP_OK = place(new ShapeWidget(ShapeWidget::Kind::Circle, this), QStringLiteral("TCP_OK"), 1485, 2085, 270, 285);
+    TCP_OK = place(new ShapeWidget(ShapeWidget::Kind::Circle, this), QStringLiteral("TCP_OK"), 1485,
+                   2085, 270, 285);
     TCP_OK->setFilled(true);
     TCP_OK->setFillColor(QColor(255, 0, 0));
     TCP_OK->setBorder(Qt::black, 2);
     // The one shape that answers the pointer: its tooltip tells which displays are down.
     TCP_OK->setAttribute(Qt::WA_TransparentForMouseEvents, false);
 
-    Label2 = makeLabel(this, QStringLiteral("Label2"), QStringLiteral("TCP"), sansFont(8.25, true), 1425, 1890, 375, 195);
+    Label2 = makeLabel(this, QStringLiteral("Label2"), QStringLiteral("TCP"), sansFont(8.25, true),
+                       1425, 1890, 375, 195);
     Label2->setToolTip(QStringLiteral("TCP CONNECTION STATUS"));
-    Label3 = makeLabel(this, QStringLiteral("Label3"), QStringLiteral("Config."), sansFont(8.25, true), 315, 510, 615, 195);
+    Label3 = makeLabel(this, QStringLiteral("Label3"), QStringLiteral("Config."),
+                       sansFont(8.25, true), 315, 510, 615, 195);
     QPalette black = Label3->palette();
     black.setColor(QPalette::WindowText, Qt::black);
     Label3->setPalette(black);
 
     // Input controls, above every label, shape and picture.
-    INP_TITLE = place(new TitleField(QStringLiteral("TITLE HERE"), this), QStringLiteral("INP_TITLE"), -30, 0, 3615, 480);
+    INP_TITLE = place(new TitleField(QStringLiteral("TITLE HERE"), this),
+                      QStringLiteral("INP_TITLE"), -30, 0, 3615, 480);
     INP_TITLE->setFont(sansFont(13.5, true));
     INP_TITLE->setAlignment(Qt::AlignCenter);
     {
@@ -195,7 +207,8 @@ void MainWindow::buildControls()
         INP_TITLE->setPalette(p);
     }
 
-    SW_CFG = place(new QCheckBox(QStringLiteral("Config."), this), QStringLiteral("SW_CFG"), 90, 510, 195, 195);
+    SW_CFG = place(new QCheckBox(QStringLiteral("Config."), this), QStringLiteral("SW_CFG"), 90,
+                   510, 195, 195);
     SW_CFG->setToolTip(QStringLiteral("Configuration"));
 
     const int delayLeft[3] = {435, 1425, 2400};
@@ -210,42 +223,51 @@ void MainWindow::buildControls()
         INP_DELAY[static_cast<std::size_t>(i)] = field;
     }
 
-    SW_GO = place(new QCheckBox(QStringLiteral("&Run"), this), QStringLiteral("SW_GO"), 180, 1905, 1110, 495);
+    SW_GO = place(new QCheckBox(QStringLiteral("&Run"), this), QStringLiteral("SW_GO"), 180, 1905,
+                  1110, 495);
     SW_GO->setFont(sansFont(17.25, true));
-    B_RESET = place(new QPushButton(QStringLiteral("&Reset"), this), QStringLiteral("B_RESET"), 2055, 1935, 1335, 435);
+    B_RESET = place(new QPushButton(QStringLiteral("&Reset"), this), QStringLiteral("B_RESET"),
+                    2055, 1935, 1335, 435);
     B_RESET->setFont(sansFont(17.25, true));
     B_RESET->setAutoDefault(false);
 
-    FR_CFG = place(new QGroupBox(QStringLiteral("Configuration "), this), QStringLiteral("FR_CFG"), 30, 2445, 3450, 1785);
+    FR_CFG = place(new QGroupBox(QStringLiteral("Configuration "), this), QStringLiteral("FR_CFG"),
+                   30, 2445, 3450, 1785);
     FR_CFG->setFont(sansFont(8.25, true));
     fillBackground(FR_CFG, Qt::white);
 
     // Inside the frame, relative to its top left corner.
-    Label1[5] = makeLabel(FR_CFG, QStringLiteral("Label1_5"), QStringLiteral("X = CONNECTION OK"), monoFont(9), 210, 240, 1785, 225);
+    Label1[5] = makeLabel(FR_CFG, QStringLiteral("Label1_5"), QStringLiteral("X = CONNECTION OK"),
+                          monoFont(9), 210, 240, 1785, 225);
     Label1[5]->setProperty("Index", 5);
     fillBackground(Label1[5], Qt::white);
     // Sized to fit its caption, whatever the face that stands in for the laid-out font.
     Label1[5]->resize(qMax(Label1[5]->width(), Label1[5]->sizeHint().width()), Label1[5]->height());
-    SW_SHOW_LOG = place(new QCheckBox(QStringLiteral("View Log"), FR_CFG), QStringLiteral("SW_SHOW_LOG"), 2415, 180, 1005, 240);
+    SW_SHOW_LOG = place(new QCheckBox(QStringLiteral("View Log"), FR_CFG),
+                        QStringLiteral("SW_SHOW_LOG"), 2415, 180, 1005, 240);
     SW_SHOW_LOG->setFont(sansFont(8.25));
     fillBackground(SW_SHOW_LOG, Qt::white);
     LST_IP = place(new EntryList(FR_CFG), QStringLiteral("LST_IP"), 120, 465, 3270, 960);
     LST_IP->setFont(sansFont(8.25));
-    B_IP_ADD = place(new QPushButton(QStringLiteral("Add"), FR_CFG), QStringLiteral("B_IP_ADD"), 120, 1425, 615, 285);
+    B_IP_ADD = place(new QPushButton(QStringLiteral("Add"), FR_CFG), QStringLiteral("B_IP_ADD"),
+                     120, 1425, 615, 285);
     B_IP_ADD->setFont(sansFont(8.25));
     B_IP_ADD->setAutoDefault(false);
-    B_IP_DEL = place(new QPushButton(QStringLiteral("Del"), FR_CFG), QStringLiteral("B_IP_DEL"), 750, 1425, 585, 285);
+    B_IP_DEL = place(new QPushButton(QStringLiteral("Del"), FR_CFG), QStringLiteral("B_IP_DEL"),
+                     750, 1425, 585, 285);
     B_IP_DEL->setFont(sansFont(8.25));
     B_IP_DEL->setAutoDefault(false);
     // A documentation address: never a real display by accident.
-    INP_IP = place(new QLineEdit(QStringLiteral("192.0.2.10"), FR_CFG), QStringLiteral("INP_IP"), 1350, 1440, 2040, 285);
+    INP_IP = place(new QLineEdit(QStringLiteral("192.0.2.10"), FR_CFG), QStringLiteral("INP_IP"),
+                   1350, 1440, 2040, 285);
     INP_IP->setFont(sansFont(8.25));
 
     INP_LOG = place(new LogArea(this), QStringLiteral("INP_LOG"), 3630, 0, 6825, 4245);
     INP_LOG->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     INP_LOG->setTabChangesFocus(true);
 
-    for (QWidget *w : std::initializer_list<QWidget *>{SW_CFG, SW_GO, B_RESET, SW_SHOW_LOG, B_IP_ADD, B_IP_DEL})
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{SW_CFG, SW_GO, B_RESET, SW_SHOW_LOG, B_IP_ADD, B_IP_DEL})
         w->setFocusPolicy(Qt::StrongFocus);
 
     // What a screen reader says for each control: its caption, or what it shows,
@@ -295,9 +317,9 @@ void MainWindow::buildControls()
 
 void MainWindow::setTabOrder()
 {
-    const QWidget *order[] = {INP_DELAY[0], INP_DELAY[1], INP_DELAY[2], INP_TITLE, INP_IP,
-                              B_IP_DEL,     B_IP_ADD,     LST_IP,       SW_CFG,    B_RESET,
-                              SW_GO,        SW_SHOW_LOG,  INP_LOG};
+    const QWidget *order[]
+        = {INP_DELAY[0], INP_DELAY[1], INP_DELAY[2], INP_TITLE, INP_IP,      B_IP_DEL, B_IP_ADD,
+           LST_IP,       SW_CFG,       B_RESET,      SW_GO,     SW_SHOW_LOG, INP_LOG};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         QWidget::setTabOrder(const_cast<QWidget *>(order[i]), const_cast<QWidget *>(order[i + 1]));
 }

@@ -11,23 +11,31 @@ ParsedOptions parseOptions(const QStringList &arguments)
                        "Reads and writes LST_IP.CFG and TITLE.CFG in the current directory."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption remote(QStringLiteral("remote"),
-                                    QStringLiteral("Serve HTTP and WebSocket remote control on [ADDR:]PORT (default address 127.0.0.1)."),
-                                    QStringLiteral("[ADDR:]PORT"));
-    const QCommandLineOption token(QStringLiteral("remote-token"),
-                                   QStringLiteral("Bearer token every control request must carry; required off loopback."),
-                                   QStringLiteral("TOKEN"));
-    const QCommandLineOption osc(QStringLiteral("osc"),
-                                 QStringLiteral("Accept OSC commands over UDP on [ADDR:]PORT (default address 127.0.0.1)."),
-                                 QStringLiteral("[ADDR:]PORT"));
-    const QCommandLineOption oscAllow(QStringLiteral("osc-allow"),
-                                      QStringLiteral("Also accept OSC senders from CIDR (repeatable); loopback only otherwise."),
-                                      QStringLiteral("CIDR"));
-    const QCommandLineOption dir(QStringLiteral("dir"),
-                                 QStringLiteral("Keep LST_IP.CFG and TITLE.CFG in DIR instead of the current directory."),
-                                 QStringLiteral("DIR"));
-    const QCommandLineOption dataDir(QStringLiteral("data-dir"),
-                                     QStringLiteral("Keep the files in the user's own data directory (as the menu entry starts it)."));
+    const QCommandLineOption remote(
+        QStringLiteral("remote"),
+        QStringLiteral(
+            "Serve HTTP and WebSocket remote control on [ADDR:]PORT (default address 127.0.0.1)."),
+        QStringLiteral("[ADDR:]PORT"));
+    const QCommandLineOption token(
+        QStringLiteral("remote-token"),
+        QStringLiteral("Bearer token every control request must carry; required off loopback."),
+        QStringLiteral("TOKEN"));
+    const QCommandLineOption osc(
+        QStringLiteral("osc"),
+        QStringLiteral("Accept OSC commands over UDP on [ADDR:]PORT (default address 127.0.0.1)."),
+        QStringLiteral("[ADDR:]PORT"));
+    const QCommandLineOption oscAllow(
+        QStringLiteral("osc-allow"),
+        QStringLiteral("Also accept OSC senders from CIDR (repeatable); loopback only otherwise."),
+        QStringLiteral("CIDR"));
+    const QCommandLineOption dir(
+        QStringLiteral("dir"),
+        QStringLiteral("Keep LST_IP.CFG and TITLE.CFG in DIR instead of the current directory."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption dataDir(
+        QStringLiteral("data-dir"),
+        QStringLiteral(
+            "Keep the files in the user's own data directory (as the menu entry starts it)."));
     parser.addOptions({remote, token, osc, oscAllow, dir, dataDir});
 
     ParsedOptions out;

@@ -51,8 +51,10 @@ Rooms wireRooms(MainWindow &w)
     };
     hooks.openPanel = [swCfg] { swCfg->setChecked(true); };
     hooks.describeLamp = [lamp](const QString &text) { lamp->setToolTip(text); };
-    r.supervisor = new Supervisor(*list, *w.TCPIP_TCP, *w.TCPIP_UDP, std::move(hooks), w.TIM_IP_CON, &w);
-    r.health = new HealthBook(*list, *w.TCPIP_TCP, [log] { return log->now(); }, &w);
+    r.supervisor
+        = new Supervisor(*list, *w.TCPIP_TCP, *w.TCPIP_UDP, std::move(hooks), w.TIM_IP_CON, &w);
+    r.health = new HealthBook(
+        *list, *w.TCPIP_TCP, [log] { return log->now(); }, &w);
     r.supervisor->setHealthBook(r.health);
     return r;
 }

@@ -58,13 +58,15 @@ void drawHousing(QPainter &p)
     p.drawLine(QPointF(5, 1.5), QPointF(kHousing.width() - 5, 1.5));
     p.drawLine(QPointF(1.5, 5), QPointF(1.5, kHousing.height() - 5));
     p.setPen(QPen(QColor(60, 64, 70, 150), 1.0));
-    p.drawLine(QPointF(5, kHousing.height() - 1.5), QPointF(kHousing.width() - 5, kHousing.height() - 1.5));
-    p.drawLine(QPointF(kHousing.width() - 1.5, 5), QPointF(kHousing.width() - 1.5, kHousing.height() - 5));
+    p.drawLine(QPointF(5, kHousing.height() - 1.5),
+               QPointF(kHousing.width() - 5, kHousing.height() - 1.5));
+    p.drawLine(QPointF(kHousing.width() - 1.5, 5),
+               QPointF(kHousing.width() - 1.5, kHousing.height() - 5));
 
     // Corner screws that hold the front panel.
     const qreal right = kHousing.width() - 6.0;
-    for (const QPointF &at : {QPointF(6.0, 5.0), QPointF(right, 5.0), QPointF(6.0, 91.5),
-                              QPointF(right, 91.5)})
+    for (const QPointF &at :
+         {QPointF(6.0, 5.0), QPointF(right, 5.0), QPointF(6.0, 91.5), QPointF(right, 91.5)})
         drawScrew(p, at);
 }
 
@@ -192,8 +194,8 @@ constexpr QRgb kNavy = qRgb(0, 0, 128);
 // Segments a..g of a 4 x 7 pixel digit, one pixel thick.
 void drawTinyDigit(QPainter &p, int x, int y, int digit)
 {
-    static constexpr std::array<quint8, 10> kSegments = {
-        0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F};
+    static constexpr std::array<quint8, 10> kSegments
+        = {0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F};
     const quint8 on = kSegments[digit];
     const QRect bars[7] = {
         {x + 1, y, 2, 1},     // a

@@ -14,7 +14,8 @@ namespace {
 class LineSplitter
 {
 public:
-    LineSplitter(int maxLines, int maxLineLength) : m_maxLines(maxLines), m_maxLength(maxLineLength) {}
+    LineSplitter(int maxLines, int maxLineLength) : m_maxLines(maxLines), m_maxLength(maxLineLength)
+    {}
 
     bool full() const { return m_lines.size() >= m_maxLines; }
 

@@ -50,8 +50,8 @@ QJsonObject toJson(const DisplayHealth &h)
         {QStringLiteral("lossesLastHour"), h.lossesLastHour},
         {QStringLiteral("framesSent"), static_cast<double>(h.framesSent)},
         {QStringLiteral("lastFrame"), h.lastFrameText},
-        {QStringLiteral("rttMs"), h.rttMicros >= 0 ? QJsonValue(h.rttMicros / 1000.0)
-                                                   : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("rttMs"),
+         h.rttMicros >= 0 ? QJsonValue(h.rttMicros / 1000.0) : QJsonValue(QJsonValue::Null)},
     };
 }
 

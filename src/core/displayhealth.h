@@ -24,9 +24,9 @@ struct DisplayHealth
     QDateTime lastRecoveryAt;
     int connectsLastHour = 0;
     int lossesLastHour = 0;
-    qint64 framesSent = 0;  // on the current connection
-    QString lastFrameText;  // the six time characters of the last frame sent
-    qint64 rttMicros = -1;  // the kernel's smoothed round-trip time; -1 where unknown
+    qint64 framesSent = 0; // on the current connection
+    QString lastFrameText; // the six time characters of the last frame sent
+    qint64 rttMicros = -1; // the kernel's smoothed round-trip time; -1 where unknown
 
     bool operator==(const DisplayHealth &o) const;
     bool operator!=(const DisplayHealth &o) const { return !(*this == o); }

@@ -8,9 +8,7 @@
 #include <QTcpSocket>
 #include <QUdpSocket>
 
-
-QtTcpEndpoint::QtTcpEndpoint(QObject *parent)
-    : TcpEndpoint(parent), m_socket(new QTcpSocket(this))
+QtTcpEndpoint::QtTcpEndpoint(QObject *parent) : TcpEndpoint(parent), m_socket(new QTcpSocket(this))
 {
     m_socket->setReadBufferSize(kReadBufferSize);
     connect(m_socket, &QTcpSocket::connected, this, &QtTcpEndpoint::onConnected);
@@ -152,8 +150,7 @@ void QtTcpEndpoint::armDeadPeerDetection()
 
 QtUdpEndpoint::QtUdpEndpoint(const QString &host, quint16 port, QObject *parent)
     : UdpEndpoint(parent), m_socket(new QUdpSocket(this)), m_host(host), m_port(port)
-{
-}
+{}
 
 bool QtUdpEndpoint::sendData(const QByteArray &bytes)
 {
@@ -171,8 +168,7 @@ bool QtUdpEndpoint::sendData(const QByteArray &bytes)
 
 QtSocketFactory::QtSocketFactory(const QString &udpHost, quint16 udpPort)
     : m_udpHost(udpHost), m_udpPort(udpPort)
-{
-}
+{}
 
 std::unique_ptr<TcpEndpoint> QtSocketFactory::createTcp()
 {

@@ -6,8 +6,7 @@ const QString kTemplateTag = QStringLiteral("0");
 
 TcpSocketArray::TcpSocketArray(SocketFactory &factory, QObject *parent)
     : QObject(parent), m_factory(factory)
-{
-}
+{}
 
 TcpSocketArray::~TcpSocketArray() = default;
 

@@ -21,7 +21,9 @@ QString duration(qint64 seconds)
         return QStringLiteral("%1 s").arg(qMax<qint64>(0, seconds));
     if (seconds < kHourSeconds)
         return QStringLiteral("%1 min").arg(seconds / 60);
-    return QStringLiteral("%1 h %2 min").arg(seconds / kHourSeconds).arg(seconds % kHourSeconds / 60);
+    return QStringLiteral("%1 h %2 min")
+        .arg(seconds / kHourSeconds)
+        .arg(seconds % kHourSeconds / 60);
 }
 
 QString roundTrip(qint64 micros)
@@ -49,7 +51,7 @@ QString frameTime(const QString &text)
 QString stateLabel(DisplayHealth::State state)
 {
     return state == DisplayHealth::State::MarkedByHand ? QStringLiteral("marked by hand")
-                                                      : displayhealth::stateName(state);
+                                                       : displayhealth::stateName(state);
 }
 
 int withinHour(std::deque<QDateTime> &times, const QDateTime &now)
@@ -164,8 +166,9 @@ void HealthBook::refresh()
         const bool up = m_tcp.state(i) == SocketState::Connected;
         if (m_list.isMarked(i) && !up)
             setState(e, DisplayHealth::State::MarkedByHand, now);
-        else if (!up && (e.health.state == DisplayHealth::State::Connected
-                         || e.health.state == DisplayHealth::State::MarkedByHand))
+        else if (!up
+                 && (e.health.state == DisplayHealth::State::Connected
+                     || e.health.state == DisplayHealth::State::MarkedByHand))
             // Dropped on purpose (a mark clicked off, a Del), not lost: tried again.
             setState(e, DisplayHealth::State::Connecting, now);
         showToolTip(i, now);

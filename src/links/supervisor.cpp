@@ -14,11 +14,7 @@ const QString kCountReset = QStringLiteral("0");
 
 Supervisor::Supervisor(AddressList &list, TcpSocketArray &tcp, UdpEndpoint &udp, Hooks hooks,
                        QTimer *timIpCon, QObject *parent)
-    : QObject(parent),
-      m_list(list),
-      m_tcp(tcp),
-      m_udp(udp),
-      m_hooks(std::move(hooks)),
+    : QObject(parent), m_list(list), m_tcp(tcp), m_udp(udp), m_hooks(std::move(hooks)),
       m_port(frames::kDisplayPort)
 {
     if (timIpCon)

@@ -25,10 +25,10 @@ public:
     // What the supervisor asks of the rest of the window, and nothing more.
     struct Hooks
     {
-        std::function<void(const QString &message)> log;     // one event-log line
-        std::function<void()> sendCurrentTime;                // the fields' change handling
-        std::function<void(const QColor &colour)> paintLamp;  // TCP_OK's fill
-        std::function<void()> openPanel;                      // SW_CFG on, by a program write
+        std::function<void(const QString &message)> log;       // one event-log line
+        std::function<void()> sendCurrentTime;                 // the fields' change handling
+        std::function<void(const QColor &colour)> paintLamp;   // TCP_OK's fill
+        std::function<void()> openPanel;                       // SW_CFG on, by a program write
         std::function<void(const QString &text)> describeLamp; // TCP_OK's tooltip
     };
 

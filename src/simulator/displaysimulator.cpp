@@ -30,8 +30,7 @@ QString endpointText(const QHostAddress &address, quint16 port)
 
 DisplaySimulator::DisplaySimulator(const SimulatorOptions &options, QObject *parent)
     : QObject(parent), m_options(options)
-{
-}
+{}
 
 DisplaySimulator::~DisplaySimulator()
 {
@@ -60,8 +59,9 @@ bool DisplaySimulator::start(QString *error)
         if (!m_udp->bind(m_options.udpAddress, udpPort,
                          QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
             if (error)
-                *error = QStringLiteral("UDP %1: %2")
-                             .arg(endpointText(m_options.udpAddress, udpPort), m_udp->errorString());
+                *error
+                    = QStringLiteral("UDP %1: %2")
+                          .arg(endpointText(m_options.udpAddress, udpPort), m_udp->errorString());
             return false;
         }
         connect(m_udp, &QUdpSocket::readyRead, this, &DisplaySimulator::readDatagrams);
@@ -172,7 +172,8 @@ void DisplaySimulator::serve(int index, QTcpSocket *socket)
     });
 
     if (m_options.closeAfterMs > 0)
-        QTimer::singleShot(m_options.closeAfterMs, socket, [socket] { socket->disconnectFromHost(); });
+        QTimer::singleShot(m_options.closeAfterMs, socket,
+                           [socket] { socket->disconnectFromHost(); });
     if (m_options.flood)
         flood(socket);
 }

@@ -9,8 +9,9 @@
 HeadlessReport::HeadlessReport(DisplaySimulator &simulator, QIODevice *out, QObject *parent)
     : QObject(parent), m_simulator(simulator), m_out(out)
 {
-    connect(&simulator, &DisplaySimulator::ready, this,
-            [this](int display) { line(m_simulator.displayName(display), QStringLiteral("not accepting")); });
+    connect(&simulator, &DisplaySimulator::ready, this, [this](int display) {
+        line(m_simulator.displayName(display), QStringLiteral("not accepting"));
+    });
     connect(&simulator, &DisplaySimulator::connectionOpened, this,
             [this](int display, const QString &peer) {
                 line(m_simulator.displayName(display), QStringLiteral("connected ") + peer);
@@ -25,9 +26,10 @@ HeadlessReport::HeadlessReport(DisplaySimulator &simulator, QIODevice *out, QObj
             });
     connect(&simulator, &DisplaySimulator::recoveryReceived, this,
             [this](const QString &text, int display, const QString &from) {
-                const QString named = display < 0 ? QStringLiteral("none") : m_simulator.displayName(display);
-                line(QStringLiteral("udp"), QStringLiteral("recovery %1 for %2 from %3")
-                                                .arg(quoted(text), named, from));
+                const QString named
+                    = display < 0 ? QStringLiteral("none") : m_simulator.displayName(display);
+                line(QStringLiteral("udp"),
+                     QStringLiteral("recovery %1 for %2 from %3").arg(quoted(text), named, from));
             });
     connect(&simulator, &DisplaySimulator::datagramReceived, this,
             [this](const QByteArray &bytes, const QString &from) {
@@ -45,7 +47,8 @@ void HeadlessReport::reportStarted()
     for (int i = 0; i < m_simulator.displayCount(); ++i)
         line(m_simulator.displayName(i), state);
     if (options.udp)
-        line(QStringLiteral("udp"), QStringLiteral("listening on port %1").arg(m_simulator.udpPort()));
+        line(QStringLiteral("udp"),
+             QStringLiteral("listening on port %1").arg(m_simulator.udpPort()));
 }
 
 QString HeadlessReport::quoted(const QString &text)

@@ -46,23 +46,32 @@ int main(int argc, char **argv)
         "Simulated RV-38T displays: listens for the console on TCP, shows the time frames,\n"
         "and reports recovery frames heard on UDP."));
     parser.addHelpOption();
-    const QCommandLineOption listen(QStringLiteral("listen"),
-                                    QStringLiteral("Listen as one display on ADDRESS (repeatable; default 127.0.0.1)."),
-                                    QStringLiteral("ADDRESS"));
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("TCP and UDP port (default 1024; 0 = any free TCP port)."),
-                                  QStringLiteral("N"));
-    const QCommandLineOption headless(QStringLiteral("headless"),
-                                      QStringLiteral("No window: one line per connection, frame and datagram on standard output."));
-    const QCommandLineOption refuse(QStringLiteral("refuse"),
-                                    QStringLiteral("Do not listen: the console's connects are refused."));
-    const QCommandLineOption closeAfter(QStringLiteral("close-after"),
-                                        QStringLiteral("Close each connection SECONDS after it opened (fractions allowed)."),
-                                        QStringLiteral("SECONDS"));
-    const QCommandLineOption noAccept(QStringLiteral("no-accept"),
-                                      QStringLiteral("Listen but never accept; the queue is filled first, so the console's connects hang."));
-    const QCommandLineOption flood(QStringLiteral("flood"),
-                                   QStringLiteral("Send bytes back on every connection without end."));
+    const QCommandLineOption listen(
+        QStringLiteral("listen"),
+        QStringLiteral("Listen as one display on ADDRESS (repeatable; default 127.0.0.1)."),
+        QStringLiteral("ADDRESS"));
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("TCP and UDP port (default 1024; 0 = any free TCP port)."),
+        QStringLiteral("N"));
+    const QCommandLineOption headless(
+        QStringLiteral("headless"),
+        QStringLiteral(
+            "No window: one line per connection, frame and datagram on standard output."));
+    const QCommandLineOption refuse(
+        QStringLiteral("refuse"),
+        QStringLiteral("Do not listen: the console's connects are refused."));
+    const QCommandLineOption closeAfter(
+        QStringLiteral("close-after"),
+        QStringLiteral("Close each connection SECONDS after it opened (fractions allowed)."),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption noAccept(
+        QStringLiteral("no-accept"),
+        QStringLiteral(
+            "Listen but never accept; the queue is filled first, so the console's connects hang."));
+    const QCommandLineOption flood(
+        QStringLiteral("flood"),
+        QStringLiteral("Send bytes back on every connection without end."));
     const QCommandLineOption noUdp(QStringLiteral("no-udp"),
                                    QStringLiteral("Do not listen for recovery frames."));
     parser.addOptions({listen, port, headless, refuse, closeAfter, noAccept, flood, noUdp});
@@ -84,7 +93,8 @@ int main(int argc, char **argv)
         bool ok = false;
         const uint value = parser.value(port).toUInt(&ok);
         if (!ok || value > 65535) {
-            std::fprintf(stderr, "rv38t-display-sim: not a port: %s\n", qPrintable(parser.value(port)));
+            std::fprintf(stderr, "rv38t-display-sim: not a port: %s\n",
+                         qPrintable(parser.value(port)));
             return 2;
         }
         options.port = quint16(value);

@@ -19,10 +19,18 @@ QPolygonF bar(QPointF from, QPointF to, qreal thick)
     const bool horizontal = qFuzzyCompare(from.y(), to.y());
     const qreal h = thick / 2;
     if (horizontal)
-        return QPolygonF({from, {from.x() + h, from.y() - h}, {to.x() - h, to.y() - h}, to,
-                          {to.x() - h, to.y() + h}, {from.x() + h, from.y() + h}});
-    return QPolygonF({from, {from.x() + h, from.y() + h}, {to.x() + h, to.y() - h}, to,
-                      {to.x() - h, to.y() - h}, {from.x() - h, from.y() + h}});
+        return QPolygonF({from,
+                          {from.x() + h, from.y() - h},
+                          {to.x() - h, to.y() - h},
+                          to,
+                          {to.x() - h, to.y() + h},
+                          {from.x() + h, from.y() + h}});
+    return QPolygonF({from,
+                      {from.x() + h, from.y() + h},
+                      {to.x() + h, to.y() - h},
+                      to,
+                      {to.x() - h, to.y() - h},
+                      {from.x() - h, from.y() + h}});
 }
 
 } // namespace
@@ -46,8 +54,8 @@ void SegmentFace::setLit(bool lit)
 
 quint8 SegmentFace::segments(QChar c)
 {
-    static constexpr std::array<quint8, 10> kDigits = {
-        0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F};
+    static constexpr std::array<quint8, 10> kDigits
+        = {0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F};
     if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
         return kDigits[c.unicode() - '0'];
     if (c == QLatin1Char('-'))

@@ -54,33 +54,37 @@ SimWindow::SimWindow(DisplaySimulator &simulator, QWidget *parent)
             [this](int display, const QString &) { showState(display); });
     connect(&simulator, &DisplaySimulator::connectionClosed, this,
             [this](int display, const QString &) { showState(display); });
-    connect(&simulator, &DisplaySimulator::ready, this, [this](int display) { showState(display); });
-    connect(&simulator, &DisplaySimulator::frameReceived, this,
-            [this](int display, const QString &text) {
-                Tile &tile = m_tiles[display];
-                tile.face->setText(text);
-                ++tile.frameCount;
-                tile.frames->setText(QStringLiteral("%1 %2, last %3 at %4")
-                                         .arg(tile.frameCount)
-                                         .arg(tile.frameCount == 1 ? QStringLiteral("frame")
-                                                                   : QStringLiteral("frames"))
-                                         .arg(HeadlessReport::quoted(text),
-                                              QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"))));
-            });
+    connect(&simulator, &DisplaySimulator::ready, this,
+            [this](int display) { showState(display); });
+    connect(
+        &simulator, &DisplaySimulator::frameReceived, this,
+        [this](int display, const QString &text) {
+            Tile &tile = m_tiles[display];
+            tile.face->setText(text);
+            ++tile.frameCount;
+            tile.frames->setText(
+                QStringLiteral("%1 %2, last %3 at %4")
+                    .arg(tile.frameCount)
+                    .arg(tile.frameCount == 1 ? QStringLiteral("frame") : QStringLiteral("frames"))
+                    .arg(HeadlessReport::quoted(text),
+                         QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"))));
+        });
     connect(&simulator, &DisplaySimulator::recoveryReceived, this,
             [this](const QString &text, int display, const QString &from) {
-                m_recovery->setText(QStringLiteral("Recovery frame at %1 from %2 names %3 (%4)")
-                                        .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
-                                             from, HeadlessReport::quoted(text),
-                                             display < 0 ? QStringLiteral("none of these displays")
-                                                         : m_simulator.displayName(display)));
+                m_recovery->setText(
+                    QStringLiteral("Recovery frame at %1 from %2 names %3 (%4)")
+                        .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), from,
+                             HeadlessReport::quoted(text),
+                             display < 0 ? QStringLiteral("none of these displays")
+                                         : m_simulator.displayName(display)));
                 markRecovery(display);
             });
     connect(&simulator, &DisplaySimulator::datagramReceived, this,
             [this](const QByteArray &bytes, const QString &from) {
-                m_recovery->setText(QStringLiteral("Datagram at %1 from %2, not a recovery frame: %3")
-                                        .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
-                                             from, QString::fromLatin1(bytes.left(32).toHex(' '))));
+                m_recovery->setText(
+                    QStringLiteral("Datagram at %1 from %2, not a recovery frame: %3")
+                        .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), from,
+                             QString::fromLatin1(bytes.left(32).toHex(' '))));
             });
 }
 
@@ -112,9 +116,10 @@ void SimWindow::markRecovery(int display)
     for (int i : {previous, display}) {
         if (i < 0)
             continue;
-        m_tiles[i].frame->setStyleSheet(i == display
-                                            ? QStringLiteral("QFrame#display_%1 { border: 3px solid rgb(255, 140, 0); }").arg(i)
-                                            : QString());
+        m_tiles[i].frame->setStyleSheet(
+            i == display
+                ? QStringLiteral("QFrame#display_%1 { border: 3px solid rgb(255, 140, 0); }").arg(i)
+                : QString());
         showState(i);
     }
 }

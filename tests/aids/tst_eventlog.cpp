@@ -49,11 +49,14 @@ void TestEventLog::line_data()
 
     QTest::newRow("connect") << fixedNow() << QChar('/') << "192.0.2.10= CONNECT"
                              << "06/12/26 14:03:22 192.0.2.10= CONNECT\r\n";
-    QTest::newRow("padded-midnight") << QDateTime(QDate(2009, 1, 2), QTime(0, 0, 5)) << QChar('/') << "m"
-                                     << "02/01/09 00:00:05 m\r\n";
-    QTest::newRow("century-year") << QDateTime(QDate(2100, 10, 31), QTime(23, 59, 59)) << QChar('.') << "x"
+    QTest::newRow("padded-midnight")
+        << QDateTime(QDate(2009, 1, 2), QTime(0, 0, 5)) << QChar('/') << "m"
+        << "02/01/09 00:00:05 m\r\n";
+    QTest::newRow("century-year") << QDateTime(QDate(2100, 10, 31), QTime(23, 59, 59)) << QChar('.')
+                                  << "x"
                                   << "31.10.00 23:59:59 x\r\n";
-    QTest::newRow("empty-message") << fixedNow() << QChar('-') << "" << "06-12-26 14:03:22 \r\n";
+    QTest::newRow("empty-message") << fixedNow() << QChar('-') << ""
+                                   << "06-12-26 14:03:22 \r\n";
 }
 
 void TestEventLog::line()

@@ -131,7 +131,8 @@ void TestTitle::unwritable()
     QCOMPARE(rig.inpTitle.text(), QStringLiteral("New"));
     QCOMPARE(readAll(kFile), QByteArray("Old\r\n"));
     // The operator is told, in one line: the file's name, then the system's reason.
-    QCOMPARE(rig.console.log.text(), rig.console.logLine(QStringLiteral("TITLE.CFG= File too large")));
+    QCOMPARE(rig.console.log.text(),
+             rig.console.logLine(QStringLiteral("TITLE.CFG= File too large")));
 }
 
 // Focus going to another control saves; the window losing activation does not.

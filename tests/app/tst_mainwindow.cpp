@@ -63,7 +63,8 @@ void TestMainWindow::layout_data()
     row("Label1_7", 2940, 945, 315, 585, QStringLiteral(" "));
     row("Shape2", 75, 1845, 3390, 600);
     row("SW_GO", 180, 1905, 1110, 495, QStringLiteral("&Run"));
-    row("Label2", 1425, 1890, 375, 195, QStringLiteral("TCP"), QStringLiteral("TCP CONNECTION STATUS"));
+    row("Label2", 1425, 1890, 375, 195, QStringLiteral("TCP"),
+        QStringLiteral("TCP CONNECTION STATUS"));
     row("TCP_OK", 1485, 2085, 270, 285);
     row("B_RESET", 2055, 1935, 1335, 435, QStringLiteral("&Reset"));
     row("FR_CFG", 30, 2445, 3450, 1785, QStringLiteral("Configuration "));
@@ -118,7 +119,8 @@ void TestMainWindow::layout()
         QCOMPARE(textOf(w), text);
     QCOMPARE(w->toolTip(), toolTip);
     const bool inFrame = name == QLatin1String("SW_SHOW_LOG") || name == QLatin1String("Label1_5")
-                         || name.startsWith(QLatin1String("LST_IP")) || name.startsWith(QLatin1String("B_IP"))
+                         || name.startsWith(QLatin1String("LST_IP"))
+                         || name.startsWith(QLatin1String("B_IP"))
                          || name == QLatin1String("INP_IP");
     QCOMPARE(w->parentWidget(), inFrame ? static_cast<QWidget *>(window.FR_CFG) : &window);
 }
@@ -133,12 +135,15 @@ void TestMainWindow::stacking()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-    const QStringList backToFront = {"Image1", "Label1_0", "Label1_1", "ROUGE", "VERT", "Shape1",
-                                     "Label1_6", "Label1_7", "Shape2", "TCP_OK", "Label2", "Label3"};
+    const QStringList backToFront
+        = {"Image1",   "Label1_0", "Label1_1", "ROUGE",  "VERT",   "Shape1",
+           "Label1_6", "Label1_7", "Shape2",   "TCP_OK", "Label2", "Label3"};
     QList<QObject *> children = window.children();
-    auto position = [&](const QString &name) { return children.indexOf(window.findChild<QWidget *>(name)); };
+    auto position
+        = [&](const QString &name) { return children.indexOf(window.findChild<QWidget *>(name)); };
     for (int i = 0; i + 1 < backToFront.size(); ++i)
-        QVERIFY2(position(backToFront[i]) < position(backToFront[i + 1]), qPrintable(backToFront[i]));
+        QVERIFY2(position(backToFront[i]) < position(backToFront[i + 1]),
+                 qPrintable(backToFront[i]));
     for (const char *input : {"INP_TITLE", "SW_CFG", "INP_DELAY_0", "INP_DELAY_1", "INP_DELAY_2",
                               "SW_GO", "B_RESET", "FR_CFG", "INP_LOG"})
         QVERIFY2(position(QString::fromLatin1(input)) > position(QStringLiteral("Label3")), input);
@@ -156,9 +161,9 @@ void TestMainWindow::tabOrder()
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QCOMPARE(QApplication::focusWidget(), window.INP_DELAY[0]);
 
-    const QStringList order = {"INP_DELAY_1", "INP_DELAY_2", "INP_TITLE", "INP_IP", "B_IP_DEL",
-                               "B_IP_ADD", "LST_IP", "SW_CFG", "B_RESET", "SW_GO", "SW_SHOW_LOG",
-                               "INP_LOG", "INP_DELAY_0"};
+    const QStringList order = {"INP_DELAY_1", "INP_DELAY_2", "INP_TITLE",  "INP_IP",  "B_IP_DEL",
+                               "B_IP_ADD",    "LST_IP",      "SW_CFG",     "B_RESET", "SW_GO",
+                               "SW_SHOW_LOG", "INP_LOG",     "INP_DELAY_0"};
     for (const QString &next : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QVERIFY(QApplication::focusWidget());

@@ -37,10 +37,14 @@ private:
 // Pixels are whole: a client size in twips is checked to within one pixel.
 static void compareTwips(const QSize &actual, const QSize &expected)
 {
-    QVERIFY2(qAbs(actual.width() - expected.width()) < kTwipsPerPixel,
-             qPrintable(QStringLiteral("width %1, expected %2").arg(actual.width()).arg(expected.width())));
-    QVERIFY2(qAbs(actual.height() - expected.height()) < kTwipsPerPixel,
-             qPrintable(QStringLiteral("height %1, expected %2").arg(actual.height()).arg(expected.height())));
+    QVERIFY2(
+        qAbs(actual.width() - expected.width()) < kTwipsPerPixel,
+        qPrintable(
+            QStringLiteral("width %1, expected %2").arg(actual.width()).arg(expected.width())));
+    QVERIFY2(
+        qAbs(actual.height() - expected.height()) < kTwipsPerPixel,
+        qPrintable(
+            QStringLiteral("height %1, expected %2").arg(actual.height()).arg(expected.height())));
 }
 
 void TestStartup::opensAsTheListSays_data()
@@ -84,9 +88,11 @@ void TestStartup::modes_data()
     const QStringList none;
     QTest::newRow("panel-twice-restores") << QStringList{"SW_CFG", "SW_CFG"} << QSize(3545, 2475);
     QTest::newRow("panel-open") << QStringList{"SW_CFG"} << QSize(3545, 4305);
-    QTest::newRow("log-then-panel-hidden") << QStringList{"SW_CFG", "SW_SHOW_LOG", "SW_CFG"} << QSize(10515, 2475);
+    QTest::newRow("log-then-panel-hidden")
+        << QStringList{"SW_CFG", "SW_SHOW_LOG", "SW_CFG"} << QSize(10515, 2475);
     QTest::newRow("log-and-panel") << QStringList{"SW_CFG", "SW_SHOW_LOG"} << QSize(10515, 4305);
-    QTest::newRow("log-twice") << QStringList{"SW_CFG", "SW_SHOW_LOG", "SW_SHOW_LOG"} << QSize(3545, 4305);
+    QTest::newRow("log-twice") << QStringList{"SW_CFG", "SW_SHOW_LOG", "SW_SHOW_LOG"}
+                               << QSize(3545, 4305);
 }
 
 // Starts short (one known display), then the operator clicks the toggles.

@@ -27,7 +27,8 @@ private slots:
         const QByteArray dir = qgetenv("RV38T_ARTWORK_DIR");
         if (dir.isEmpty())
             return;
-        QVERIFY(artwork::displayUnit().save(QDir(QString::fromLocal8Bit(dir)).filePath("unit.png")));
+        QVERIFY(
+            artwork::displayUnit().save(QDir(QString::fromLocal8Bit(dir)).filePath("unit.png")));
         const QPixmap icon = artwork::windowIcon().pixmap(32, 32);
         QVERIFY(icon.scaled(128, 128).save(QDir(QString::fromLocal8Bit(dir)).filePath("icon.png")));
     }
@@ -117,13 +118,13 @@ private slots:
 
     void iconKeepsToSixteenColours()
     {
-        static const QSet<QRgb> palette = {
-            qRgb(0, 0, 0),       qRgb(128, 0, 0),   qRgb(0, 128, 0),   qRgb(128, 128, 0),
-            qRgb(0, 0, 128),     qRgb(128, 0, 128), qRgb(0, 128, 128), qRgb(192, 192, 192),
-            qRgb(128, 128, 128), qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(255, 255, 0),
-            qRgb(0, 0, 255),     qRgb(255, 0, 255), qRgb(0, 255, 255), qRgb(255, 255, 255)};
-        const QImage image = artwork::windowIcon().pixmap(32, 32).toImage().convertToFormat(
-            QImage::Format_ARGB32);
+        static const QSet<QRgb> palette
+            = {qRgb(0, 0, 0),       qRgb(128, 0, 0),   qRgb(0, 128, 0),   qRgb(128, 128, 0),
+               qRgb(0, 0, 128),     qRgb(128, 0, 128), qRgb(0, 128, 128), qRgb(192, 192, 192),
+               qRgb(128, 128, 128), qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(255, 255, 0),
+               qRgb(0, 0, 255),     qRgb(255, 0, 255), qRgb(0, 255, 255), qRgb(255, 255, 255)};
+        const QImage image
+            = artwork::windowIcon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
         int opaque = 0;
         for (int y = 0; y < image.height(); ++y) {
             for (int x = 0; x < image.width(); ++x) {

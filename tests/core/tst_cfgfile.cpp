@@ -54,7 +54,8 @@ void TestCfgfile::readLines_data()
     QTest::newRow("cr-cr-lf") << QByteArray("A\r\r\nB\r\n") << 99 << QStringList{"A", "", "B"};
     QTest::newRow("lone-cr") << QByteArray("A\rB\r") << 99 << QStringList{"A", "B"};
     QTest::newRow("windows-1252") << QByteArray("caf\xe9\r\n\x80\r\n") << 99
-                                  << QStringList{QStringLiteral("caf\u00e9"), QStringLiteral("\u20ac")};
+                                  << QStringList{QStringLiteral("caf\u00e9"),
+                                                 QStringLiteral("\u20ac")};
     QTest::newRow("zero-bytes") << QByteArray() << 99 << QStringList{};
     QTest::newRow("first-line-only") << QByteArray("T1\r\nT2\r\n") << 1 << QStringList{"T1"};
 
@@ -63,9 +64,11 @@ void TestCfgfile::readLines_data()
         ninetyNine.append(QStringLiteral("10.0.0.%1").arg(i));
     QTest::newRow("120-lines-gives-99") << numberedLines(120) << 99 << ninetyNine;
 
-    QTest::newRow("enormous-line-cut") << QByteArray(5 * 1024 * 1024, 'x') << 99 << QStringList{longLine};
+    QTest::newRow("enormous-line-cut")
+        << QByteArray(5 * 1024 * 1024, 'x') << 99 << QStringList{longLine};
     QTest::newRow("long-line-then-next")
-        << QByteArray(cfgfile::kMaxLineLength + 10, 'x') + "\r\nB\r\n" << 99 << QStringList{longLine, "B"};
+        << QByteArray(cfgfile::kMaxLineLength + 10, 'x') + "\r\nB\r\n"
+        << 99 << QStringList{longLine, "B"};
 
     // Binary junk: NULs and high bytes are characters like any other; CRs still end lines.
     QByteArray binary;
@@ -96,7 +99,8 @@ void TestCfgfile::joinLines_data()
     QTest::newRow("two") << QStringList{"A", "C"} << QByteArray("A\r\nC\r\n");
     QTest::newRow("e-acute") << QStringList{QStringLiteral("\u00e9")} << QByteArray("\xe9\r\n");
     QTest::newRow("euro") << QStringList{QStringLiteral("\u20ac")} << QByteArray("\x80\r\n");
-    QTest::newRow("outside-code-page") << QStringList{QStringLiteral("\u4e2d")} << QByteArray("?\r\n");
+    QTest::newRow("outside-code-page")
+        << QStringList{QStringLiteral("\u4e2d")} << QByteArray("?\r\n");
     QTest::newRow("quotes-commas") << QStringList{" \"a\", 'b' "} << QByteArray(" \"a\", 'b' \r\n");
 }
 

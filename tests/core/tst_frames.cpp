@@ -49,7 +49,8 @@ void TestFrames::recoveryFrame_data()
         << "192.0.2.10" << QByteArray::fromHex("FEFF063139322E302E322E3130");
     QTest::newRow("shortest-address") << "1.2.3.4" << QByteArray::fromHex("FEFF06312E322E332E34");
     QTest::newRow("empty-entry") << "" << QByteArray::fromHex("FEFF06");
-    QTest::newRow("non-ascii-entry") << QString::fromUtf8("h\xC3\xA9") << QByteArray::fromHex("FEFF0668E9");
+    QTest::newRow("non-ascii-entry")
+        << QString::fromUtf8("h\xC3\xA9") << QByteArray::fromHex("FEFF0668E9");
 }
 
 void TestFrames::recoveryFrame()
@@ -70,13 +71,15 @@ void TestFrames::encode_data()
     QTest::newRow("e-acute") << QString(QChar(0x00E9)) << QByteArray("\xE9");
     QTest::newRow("euro") << QString(QChar(0x20AC)) << QByteArray("\x80");
     QTest::newRow("time-mark") << QString(QChar(0x00C7)) << QByteArray("\xC7");
-    QTest::newRow("recovery-marks") << QString::fromUtf16(u"\u00FE\u00FF\u0006") << QByteArray("\xFE\xFF\x06");
+    QTest::newRow("recovery-marks")
+        << QString::fromUtf16(u"\u00FE\u00FF\u0006") << QByteArray("\xFE\xFF\x06");
     QTest::newRow("y-diaeresis-upper") << QString(QChar(0x0178)) << QByteArray("\x9F");
     QTest::newRow("right-quote") << QString(QChar(0x2019)) << QByteArray("\x92");
     QTest::newRow("outside-code-page") << QString(QChar(0x0416)) << QByteArray("?");
     QTest::newRow("latin1-c1-euro-slot") << QString(QChar(0x0080)) << QByteArray("?");
     QTest::newRow("undefined-slot-kept") << QString(QChar(0x0081)) << QByteArray("\x81");
-    QTest::newRow("surrogate-pair-one-char") << QString::fromUtf16(u"a\U0001F600b") << QByteArray("a?b");
+    QTest::newRow("surrogate-pair-one-char")
+        << QString::fromUtf16(u"a\U0001F600b") << QByteArray("a?b");
     QTest::newRow("lone-surrogate") << QString(QChar(0xD800)) << QByteArray("?");
     QTest::newRow("nul-kept") << QString(QChar(0)) << QByteArray(1, '\0');
 }

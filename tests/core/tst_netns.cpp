@@ -22,6 +22,9 @@
 #include <sched.h>
 #include <unistd.h>
 
+// Marker bytes before digits are octal escapes ("\307" is 0xC7): an octal
+// escape ends after three digits, so the digits can follow in one literal.
+
 // Checks that need a real network path: a broadcast that leaves a host, and a
 // display that vanishes without closing. They run in two network namespaces
 // of the test's own, joined by a veth pair, so nothing reaches a real network:
@@ -108,8 +111,7 @@ private slots:
 
 private:
     // Runs `create` inside the display's namespace: sockets made there stay there.
-    template<typename F>
-    void inDisplayNamespace(F create)
+    template <typename F> void inDisplayNamespace(F create)
     {
         QVERIFY(::setns(m_displayFd, CLONE_NEWNET) == 0);
         create();
@@ -131,17 +133,17 @@ void TestNetns::initTestCase()
     std::atexit(removeNamespaces);
     const QString console = consoleNamespace();
     const QString display = displayNamespace();
-    const bool made = ip({"netns", "add", display})
-        && ip({"-n", console, "link", "set", "lo", "up"})
-        && ip({"-n", display, "link", "set", "lo", "up"})
-        && ip({"-n", console, "link", "add", kConsoleLink, "type", "veth", "peer", "name",
-               kDisplayLink, "netns", display})
-        && ip({"-n", console, "addr", "add", kConsoleAddress + "/24", "dev", kConsoleLink})
-        && ip({"-n", display, "addr", "add", kDisplayAddress + "/24", "dev", kDisplayLink})
-        && ip({"-n", console, "link", "set", kConsoleLink, "up"})
-        && ip({"-n", display, "link", "set", kDisplayLink, "up"})
-        // The limited broadcast needs a route; this one ends in the display's namespace.
-        && ip({"-n", console, "route", "add", "default", "dev", kConsoleLink});
+    const bool made
+        = ip({"netns", "add", display}) && ip({"-n", console, "link", "set", "lo", "up"})
+          && ip({"-n", display, "link", "set", "lo", "up"})
+          && ip({"-n", console, "link", "add", kConsoleLink, "type", "veth", "peer", "name",
+                 kDisplayLink, "netns", display})
+          && ip({"-n", console, "addr", "add", kConsoleAddress + "/24", "dev", kConsoleLink})
+          && ip({"-n", display, "addr", "add", kDisplayAddress + "/24", "dev", kDisplayLink})
+          && ip({"-n", console, "link", "set", kConsoleLink, "up"})
+          && ip({"-n", display, "link", "set", kDisplayLink, "up"})
+          // The limited broadcast needs a route; this one ends in the display's namespace.
+          && ip({"-n", console, "route", "add", "default", "dev", kConsoleLink});
     if (!made)
         QSKIP("could not build two namespaces joined by a veth pair here; skipped");
     m_consoleFd = openNamespace(console);
@@ -167,16 +169,14 @@ void TestNetns::cleanup()
 void TestNetns::broadcastReachesDisplay()
 {
     QUdpSocket display;
-    inDisplayNamespace([&] {
-        QVERIFY(display.bind(QHostAddress::AnyIPv4, frames::kDisplayPort));
-    });
+    inDisplayNamespace([&] { QVERIFY(display.bind(QHostAddress::AnyIPv4, frames::kDisplayPort)); });
     QtSocketFactory factory; // the real destination: 255.255.255.255:1024
     auto udp = factory.createUdp();
 
     QVERIFY(udp->sendData(frames::recoveryFrame(kDisplayAddress)));
     QTRY_VERIFY_WITH_TIMEOUT(display.hasPendingDatagrams(), 10000);
     const QNetworkDatagram datagram = display.receiveDatagram();
-    QCOMPARE(datagram.data(), QByteArray("\xFE\xFF\x06" "10.77.0.2"));
+    QCOMPARE(datagram.data(), QByteArray("\376\377\00610.77.0.2"));
     QCOMPARE(datagram.senderAddress(), QHostAddress(kConsoleAddress));
     QVERIFY(!display.hasPendingDatagrams());
 }
@@ -200,7 +200,8 @@ void TestNetns::broadcastWithNoRouteIsLogged()
 
     const QStringList lines = console.log.text().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 2);
-    QVERIFY2(lines[0].startsWith(RoomsFixture::logStamp() + QStringLiteral("127.0.0.1= ")), qPrintable(lines[0]));
+    QVERIFY2(lines[0].startsWith(RoomsFixture::logStamp() + QStringLiteral("127.0.0.1= ")),
+             qPrintable(lines[0]));
     const QString prefix = RoomsFixture::logStamp() + QStringLiteral("255.255.255.255= ");
     QVERIFY2(lines[1].startsWith(prefix) && lines[1].size() > prefix.size(), qPrintable(lines[1]));
     QVERIFY(console.swCfg.isChecked()); // the rest of the recovery went on
@@ -217,9 +218,8 @@ void TestNetns::nameLookupKeepsLoopTurning()
     qint64 longestGap = 0;
     QTimer ticker;
     ticker.setInterval(20);
-    connect(&ticker, &QTimer::timeout, this, [&] {
-        longestGap = qMax(longestGap, sinceTick.restart());
-    });
+    connect(&ticker, &QTimer::timeout, this,
+            [&] { longestGap = qMax(longestGap, sinceTick.restart()); });
 
     QElapsedTimer call;
     call.start();
@@ -256,19 +256,19 @@ void TestNetns::vanishedDisplayIsNoticed()
     QVERIFY(connected.wait(5000));
     QTRY_VERIFY(server.hasPendingConnections());
     QTcpSocket *peer = server.nextPendingConnection();
-    QVERIFY(endpoint.sendData("\xC7" "000010"));
+    QVERIFY(endpoint.sendData("\307000010"));
     QByteArray received;
     QVERIFY(readAtLeast(peer, received, 7));
-    QCOMPARE(received, QByteArray("\xC7" "000010"));
+    QCOMPARE(received, QByteArray("\307000010"));
 
     // The display drops off the wire without a word: what reaches its side is
     // thrown away there, unanswered, as if it had lost power.
-    QVERIFY(ip({"-n", displayNamespace(), "addr", "del", kDisplayAddress + "/24", "dev",
-                kDisplayLink}));
+    QVERIFY(ip(
+        {"-n", displayNamespace(), "addr", "del", kDisplayAddress + "/24", "dev", kDisplayLink}));
     QElapsedTimer sinceCut;
     sinceCut.start();
     if (framePending)
-        QVERIFY(endpoint.sendData("\xC7" "000009"));
+        QVERIFY(endpoint.sendData("\307000009"));
 
     QVERIFY(failed.wait(withinMs + 5000));
     QVERIFY2(sinceCut.elapsed() <= withinMs, qPrintable(QString::number(sinceCut.elapsed())));

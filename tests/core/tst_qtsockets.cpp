@@ -18,6 +18,9 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+// Marker bytes before digits are octal escapes ("\307" is 0xC7): an octal
+// escape ends after three digits, so the digits can follow in one literal.
+
 namespace {
 
 struct EventSpies
@@ -27,10 +30,8 @@ struct EventSpies
     QSignalSpy failed;
     explicit EventSpies(TcpEndpoint *endpoint)
         : connected(endpoint, &TcpEndpoint::connected),
-          closedByPeer(endpoint, &TcpEndpoint::closedByPeer),
-          failed(endpoint, &TcpEndpoint::failed)
-    {
-    }
+          closedByPeer(endpoint, &TcpEndpoint::closedByPeer), failed(endpoint, &TcpEndpoint::failed)
+    {}
     int total() const { return connected.count() + closedByPeer.count() + failed.count(); }
 };
 
@@ -268,10 +269,10 @@ void TestQtSockets::connectWhileConnectedIsIgnored()
     endpoint.connectTo(QStringLiteral("localhost"), other.port());
     QCOMPARE(endpoint.state(), SocketState::Connected);
     QCOMPARE(endpoint.remoteHost(), QStringLiteral("127.0.0.1"));
-    QVERIFY(endpoint.sendData("\xC7" "000100"));
+    QVERIFY(endpoint.sendData("\307000100"));
     QByteArray received;
     QVERIFY(readAtLeast(peer, received, 7));
-    QCOMPARE(received, QByteArray("\xC7" "000100"));
+    QCOMPARE(received, QByteArray("\307000100"));
     QVERIFY(!other.server.hasPendingConnections());
     QCOMPARE(spies.total(), 1);
 }
@@ -280,14 +281,14 @@ void TestQtSockets::sendData_data()
 {
     QTest::addColumn<QByteArrayList>("sends");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("time-frame") << QByteArrayList{"\xC7" "013000"} << QByteArray("\xC7" "013000");
+    QTest::newRow("time-frame") << QByteArrayList{"\307013000"} << QByteArray("\307013000");
     QByteArray everyByte;
     for (int b = 0; b < 256; ++b)
         everyByte.append(char(b));
     QTest::newRow("every-byte") << QByteArrayList{everyByte} << everyByte;
     // Frames follow one another with nothing between them.
-    QTest::newRow("back-to-back") << QByteArrayList{"\xC7" "000002", "\xC7" "000001"}
-                                  << QByteArray("\xC7" "000002\xC7" "000001");
+    QTest::newRow("back-to-back") << QByteArrayList{"\307000002", "\307000001"}
+                                  << QByteArray("\307000002\307000001");
 }
 
 void TestQtSockets::sendData()
@@ -334,7 +335,7 @@ void TestQtSockets::sendWhenNotConnected()
             QVERIFY(spies.closedByPeer.wait(5000));
         }
     }
-    QVERIFY(!endpoint.sendData("\xC7" "000000"));
+    QVERIFY(!endpoint.sendData("\307000000"));
 }
 
 void TestQtSockets::floodingDisplayStaysBounded()
@@ -394,17 +395,17 @@ void TestQtSockets::healthyIdleLinkSurvives()
     QCOMPARE(spies.total(), 1);
     QCOMPARE(endpoint.state(), SocketState::Connected);
     QCOMPARE(peer->bytesAvailable(), 0);
-    QVERIFY(endpoint.sendData("\xC7" "000005"));
+    QVERIFY(endpoint.sendData("\307000005"));
     QByteArray received;
     QVERIFY(readAtLeast(peer, received, 7));
-    QCOMPARE(received, QByteArray("\xC7" "000005"));
+    QCOMPARE(received, QByteArray("\307000005"));
 }
 
 void TestQtSockets::udpDatagram_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("recovery-frame") << QByteArray("\xFE\xFF\x06" "192.168.0.20");
-    QTest::newRow("recovery-high-bytes") << QByteArray("\xFE\xFF\x06" "Salle \xE9t\xE9");
+    QTest::newRow("recovery-frame") << QByteArray("\376\377\006192.168.0.20");
+    QTest::newRow("recovery-high-bytes") << QByteArray("\376\377\006Salle \xE9t\xE9");
     QTest::newRow("recovery-empty-entry") << QByteArray("\xFE\xFF\x06");
 }
 
@@ -426,7 +427,7 @@ void TestQtSockets::udpDatagram()
 void TestQtSockets::udpBadHostFails()
 {
     QtSocketFactory badFactory(QStringLiteral("not an address"), 1024);
-    QVERIFY(!badFactory.createUdp()->sendData("\xFE\xFF\x06" "x"));
+    QVERIFY(!badFactory.createUdp()->sendData("\376\377\006x"));
 }
 
 void TestQtSockets::arrayEventsCarryIndex()
@@ -512,7 +513,7 @@ void TestQtSockets::roundTripTimeFromKernel()
     QCOMPARE(endpoint->roundTripMicros(), qint64(-1));
     QTcpSocket *peer = display.connect(*endpoint);
     QVERIFY(peer);
-    QVERIFY(endpoint->sendData("\xC7" "000001"));
+    QVERIFY(endpoint->sendData("\307000001"));
     QByteArray received;
     QVERIFY(readAtLeast(peer, received, 7));
     const qint64 rtt = endpoint->roundTripMicros();

@@ -26,7 +26,8 @@ struct Rig : FakeSocketFactory
         tcp.at(0)->fireConnected();
         onSend = [this](int, const QByteArray &) { calls.append({texts(), swGo.isChecked()}); };
         for (int i = 0; i < 3; ++i)
-            QObject::connect(fields[i], &QLineEdit::textChanged, &window, [this, i] { changed << i; });
+            QObject::connect(fields[i], &QLineEdit::textChanged, &window,
+                             [this, i] { changed << i; });
         calls.clear();
     }
 
@@ -91,12 +92,12 @@ void TestCountdown::tickWrites_data()
     QTest::addColumn<QString>("from");
     QTest::addColumn<QStringList>("seen");
     QTest::addColumn<bool>("runningAfter");
-    QTest::newRow("ten-hours") << "10:00:00"
-                               << QStringList{"09:00:00", "09:59:00", "09:59:59"} << true;
-    QTest::newRow("one-hour") << "01:00:00"
-                              << QStringList{"00:00:00", "00:59:00", "00:59:59"} << true;
-    QTest::newRow("minutes-75") << "00:75:00"
-                                << QStringList{"01:75:00", "01:14:00", "01:14:59"} << true;
+    QTest::newRow("ten-hours") << "10:00:00" << QStringList{"09:00:00", "09:59:00", "09:59:59"}
+                               << true;
+    QTest::newRow("one-hour") << "01:00:00" << QStringList{"00:00:00", "00:59:00", "00:59:59"}
+                              << true;
+    QTest::newRow("minutes-75") << "00:75:00" << QStringList{"01:75:00", "01:14:00", "01:14:59"}
+                                << true;
     QTest::newRow("only-seconds-change") << "00:01:05" << QStringList{"00:01:04"} << true;
     QTest::newRow("half-second") << "01:00:.5" << QStringList{"01:00:00"} << true;
     QTest::newRow("last-second") << "00:00:01" << QStringList{"00:00:00"} << false;
@@ -184,9 +185,12 @@ void TestCountdown::doubleClickEmptiesOneField_data()
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("after");
     QTest::addColumn<QString>("nextTick");
-    QTest::newRow("hours") << 0 << ":30:00" << "00:29:59";
-    QTest::newRow("minutes") << 1 << "01::00" << "00:59:59";
-    QTest::newRow("seconds") << 2 << "01:30:" << "01:29:59";
+    QTest::newRow("hours") << 0 << ":30:00"
+                           << "00:29:59";
+    QTest::newRow("minutes") << 1 << "01::00"
+                             << "00:59:59";
+    QTest::newRow("seconds") << 2 << "01:30:"
+                             << "01:29:59";
 }
 
 void TestCountdown::doubleClickEmptiesOneField()

@@ -62,13 +62,15 @@ void TestCountdownWire::countdownReachesLoopbackDisplays()
     rig.controls.countdown.TIM_REBOUR_Timer();
     rig.controls.countdown.B_RESET_Click();
 
-    const QByteArray expected = frame("010000")                                    // typed
+    const QByteArray expected = frame("010000")                                       // typed
                                 + frame("------") + frame("005900") + frame("005959") // tick
-                                + frame("005958")                                  // tick
+                                + frame("005958")                                     // tick
                                 + frame("005958") + frame("000058") + frame("------")
                                 + frame("------"); // Reset: three clears, one direct call
     for (int i : {0, 2})
-        QVERIFY(readUntil(peers[i], received[i], [&] { return afterConnectFrames(received[i]).size() >= expected.size(); }));
+        QVERIFY(readUntil(peers[i], received[i], [&] {
+            return afterConnectFrames(received[i]).size() >= expected.size();
+        }));
     QCOMPARE(afterConnectFrames(received[0]).toHex(' '), expected.toHex(' '));
     QCOMPARE(afterConnectFrames(received[2]).toHex(' '), expected.toHex(' '));
     // Once marked, display 1 gets the current value, and nothing of the

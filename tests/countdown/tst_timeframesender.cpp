@@ -60,19 +60,19 @@ void TestTimeFrameSender::whoGetsTheFrame_data()
     QTest::addColumn<QList<int>>("marked");
     QTest::addColumn<QList<int>>("failing");
     QTest::addColumn<QList<int>>("sentTo");
-    QTest::newRow("marked-0-and-2") << 3 << QList<int>{0, 1, 2} << QList<int>{2, 0}
-                                    << QList<int>{} << QList<int>{0, 2};
+    QTest::newRow("marked-0-and-2")
+        << 3 << QList<int>{0, 1, 2} << QList<int>{2, 0} << QList<int>{} << QList<int>{0, 2};
     QTest::newRow("all-marked-ascending") << 4 << QList<int>{3, 2, 1, 0} << QList<int>{3, 1, 2, 0}
                                           << QList<int>{} << QList<int>{0, 1, 2, 3};
     QTest::newRow("none-marked") << 3 << QList<int>{0, 1, 2} << QList<int>{} << QList<int>{}
                                  << QList<int>{};
     QTest::newRow("empty-list") << 0 << QList<int>{} << QList<int>{} << QList<int>{}
                                 << QList<int>{};
-    QTest::newRow("failure-on-0-not-blocking-1") << 2 << QList<int>{0, 1} << QList<int>{0, 1}
-                                                 << QList<int>{0} << QList<int>{1};
+    QTest::newRow("failure-on-0-not-blocking-1")
+        << 2 << QList<int>{0, 1} << QList<int>{0, 1} << QList<int>{0} << QList<int>{1};
     // A mark the operator set by hand on a closed socket: that send fails, the rest go.
-    QTest::newRow("marked-but-closed") << 3 << QList<int>{0, 2} << QList<int>{0, 1, 2}
-                                       << QList<int>{} << QList<int>{0, 2};
+    QTest::newRow("marked-but-closed")
+        << 3 << QList<int>{0, 2} << QList<int>{0, 1, 2} << QList<int>{} << QList<int>{0, 2};
 }
 
 void TestTimeFrameSender::whoGetsTheFrame()
@@ -109,15 +109,18 @@ void TestTimeFrameSender::countdownFrames_data()
     QTest::addColumn<QString>("from");
     QTest::addColumn<QString>("action");
     QTest::addColumn<QStringList>("texts");
-    QTest::newRow("tick-from-ten-hours") << "10:00:00" << "tick"
-                                         << QStringList{"090000", "095900", "095959"};
-    QTest::newRow("tick-from-one-hour") << "01:00:00" << "tick"
-                                        << QStringList{"------", "005900", "005959"};
-    QTest::newRow("tick-to-zero") << "00:00:01" << "tick" << QStringList{"------"};
-    QTest::newRow("reset") << "01:02:03" << "reset"
-                           << QStringList{"000203", "000003", "------", "------"};
-    QTest::newRow("reset-when-empty") << "::" << "reset" << QStringList{"------"};
-    QTest::newRow("double-click-hours") << "01:30:00" << "clear-hours" << QStringList{"003000"};
+    QTest::newRow("tick-from-ten-hours") << "10:00:00"
+                                         << "tick" << QStringList{"090000", "095900", "095959"};
+    QTest::newRow("tick-from-one-hour") << "01:00:00"
+                                        << "tick" << QStringList{"------", "005900", "005959"};
+    QTest::newRow("tick-to-zero") << "00:00:01"
+                                  << "tick" << QStringList{"------"};
+    QTest::newRow("reset") << "01:02:03"
+                           << "reset" << QStringList{"000203", "000003", "------", "------"};
+    QTest::newRow("reset-when-empty") << "::"
+                                      << "reset" << QStringList{"------"};
+    QTest::newRow("double-click-hours") << "01:30:00"
+                                        << "clear-hours" << QStringList{"003000"};
 }
 
 void TestTimeFrameSender::countdownFrames()

@@ -82,7 +82,8 @@ void TestAddressList::add_data()
                                 << QByteArray("192.0.2.10\r\n192.0.2.10\r\n");
     QTest::newRow("empty-text") << QStringList{""} << QByteArray("\r\n");
     QTest::newRow("spaces-kept") << QStringList{" host "} << QByteArray(" host \r\n");
-    QTest::newRow("windows-1252") << QStringList{QStringLiteral("caf\u00e9")} << QByteArray("caf\xe9\r\n");
+    QTest::newRow("windows-1252") << QStringList{QStringLiteral("caf\u00e9")}
+                                  << QByteArray("caf\xe9\r\n");
 }
 
 void TestAddressList::add()
@@ -117,8 +118,8 @@ void TestAddressList::del_data()
     QTest::newRow("first") << abc << 0 << QStringList{"B", "C"} << QByteArray("B\r\nC\r\n");
     QTest::newRow("last") << abc << 2 << QStringList{"A", "B"} << QByteArray("A\r\nB\r\n");
     QTest::newRow("only") << QStringList{"A"} << 0 << QStringList{} << QByteArray();
-    QTest::newRow("repeated-text") << QStringList{"A", "A", "B"} << 0 << QStringList{"A", "B"}
-                                   << QByteArray("A\r\nB\r\n");
+    QTest::newRow("repeated-text")
+        << QStringList{"A", "A", "B"} << 0 << QStringList{"A", "B"} << QByteArray("A\r\nB\r\n");
 }
 
 void TestAddressList::del()
@@ -144,7 +145,8 @@ void TestAddressList::del()
 
     QCOMPARE(rig.texts(), remaining);
     QCOMPARE(rig.tcp.count(), remaining.size());
-    QVERIFY(rig.factory.tcp.at(entries.size() - 1).isNull()); // the highest socket is the one destroyed
+    QVERIFY(
+        rig.factory.tcp.at(entries.size() - 1).isNull()); // the highest socket is the one destroyed
     for (int i = 0; i < remaining.size(); ++i) {
         QCOMPARE(rig.socket(i)->remoteHost(), remaining.at(i));
         QVERIFY(!rig.list.isMarked(i));
@@ -275,14 +277,16 @@ void TestAddressList::operatorToggle()
         QStyleOptionViewItem option;
         option.initFrom(&rig.lstIp);
         option.rect = itemRect;
-        option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+        option.features
+            = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
         option.text = item->text();
         const QRect box = rig.lstIp.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator,
-                                                             &option, &rig.lstIp);
+                                                            &option, &rig.lstIp);
         QVERIFY(itemRect.contains(box.center()));
         QTest::mouseClick(rig.lstIp.viewport(), Qt::LeftButton, {}, box.center());
     } else if (action == "text-click") {
-        QTest::mouseClick(rig.lstIp.viewport(), Qt::LeftButton, {}, QPoint(itemRect.center().x(), itemRect.center().y()));
+        QTest::mouseClick(rig.lstIp.viewport(), Qt::LeftButton, {},
+                          QPoint(itemRect.center().x(), itemRect.center().y()));
     } else if (action == "space-key") {
         rig.lstIp.setFocus();
         rig.lstIp.setCurrentRow(k);
@@ -340,15 +344,16 @@ void TestAddressList::keyboardThenDel_data()
     QTest::newRow("backtab-in-del") << QStringList{"tab", "tab", "backtab", "del"} << all;
     QTest::newRow("tab-in-space-del") << QStringList{"tab", "space", "del"} << all;
     QTest::newRow("down-del") << QStringList{"tab", "down", "del"} << QStringList{"B", "C"};
-    QTest::newRow("down-end-del") << QStringList{"tab", "down", "end", "del"} << QStringList{"A", "B"};
-    QTest::newRow("down-down-home-del") << QStringList{"tab", "down", "down", "home", "del"}
-                                        << QStringList{"B", "C"};
+    QTest::newRow("down-end-del") << QStringList{"tab", "down", "end", "del"}
+                                  << QStringList{"A", "B"};
+    QTest::newRow("down-down-home-del")
+        << QStringList{"tab", "down", "down", "home", "del"} << QStringList{"B", "C"};
     // The toggled entry is the one deleted: nothing may read it once it is gone.
-    QTest::newRow("space-on-1-del") << QStringList{"tab", "down", "down", "space", "del"}
-                                    << QStringList{"A", "C"};
+    QTest::newRow("space-on-1-del")
+        << QStringList{"tab", "down", "down", "space", "del"} << QStringList{"A", "C"};
     // After Del no entry is current; coming back by Tab chooses none either.
-    QTest::newRow("del-tab-back-del") << QStringList{"tab", "down", "del", "tab", "tab", "del"}
-                                      << QStringList{"B", "C"};
+    QTest::newRow("del-tab-back-del")
+        << QStringList{"tab", "down", "del", "tab", "tab", "del"} << QStringList{"B", "C"};
 }
 
 void TestAddressList::keyboardThenDel()
@@ -388,7 +393,8 @@ void TestAddressList::keyboardThenDel()
     if (after.size() == 3) // nothing chosen, nothing changed: not even a rewrite
         QCOMPARE(readAll(kFile), fileBefore);
     else
-        QCOMPARE(readAll(kFile), (after.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toLatin1());
+        QCOMPARE(readAll(kFile),
+                 (after.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toLatin1());
 }
 
 QTEST_MAIN(TestAddressList)

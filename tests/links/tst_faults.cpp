@@ -54,7 +54,9 @@ qint64 residentKb()
 
 int openDescriptors()
 {
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::NoDotAndDotDot | QDir::AllEntries)
+                   .size());
 }
 
 int rawListen(const char *address, quint16 port, int backlog, quint16 *bound = nullptr)
@@ -66,7 +68,8 @@ int rawListen(const char *address, quint16 port, int backlog, quint16 *bound = n
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     ::inet_pton(AF_INET, address, &sa.sin_addr);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || ::listen(fd, backlog) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0
+        || ::listen(fd, backlog) != 0) {
         ::close(fd);
         return -1;
     }
@@ -114,9 +117,9 @@ private:
         ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
         static const QByteArray chunk(64 * 1024, 'x');
         while (!m_stop && m_sent < m_limit) {
-            const ssize_t n = ::send(fd, chunk.constData(),
-                                     std::size_t(qMin<qint64>(chunk.size(), m_limit - m_sent)),
-                                     MSG_NOSIGNAL);
+            const ssize_t n
+                = ::send(fd, chunk.constData(),
+                         std::size_t(qMin<qint64>(chunk.size(), m_limit - m_sent)), MSG_NOSIGNAL);
             if (n > 0)
                 m_sent += n;
             else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
@@ -257,20 +260,25 @@ void TestFaults::comingAndGoingDisplays()
                                 QStringLiteral("127.0.0.5")};
     for (int i = 0; i < addresses.size(); ++i) {
         auto *server = new QTcpServer(&console.rooms.window);
-        QVERIFY2(server->listen(QHostAddress(addresses[i]), port), qPrintable(server->errorString()));
+        QVERIFY2(server->listen(QHostAddress(addresses[i]), port),
+                 qPrintable(server->errorString()));
         port = server->serverPort();
         servers.append(server);
         const bool steady = i < 2;
-        QObject::connect(server, &QTcpServer::newConnection, server, [server, steady, i, &received] {
-            while (QTcpSocket *peer = server->nextPendingConnection()) {
-                if (steady) {
-                    QObject::connect(peer, &QTcpSocket::readyRead, peer,
-                                     [peer, i, &received] { received[i] += peer->readAll(); });
-                } else {
-                    QTimer::singleShot(300, peer, [peer] { peer->close(); peer->deleteLater(); });
+        QObject::connect(
+            server, &QTcpServer::newConnection, server, [server, steady, i, &received] {
+                while (QTcpSocket *peer = server->nextPendingConnection()) {
+                    if (steady) {
+                        QObject::connect(peer, &QTcpSocket::readyRead, peer,
+                                         [peer, i, &received] { received[i] += peer->readAll(); });
+                    } else {
+                        QTimer::singleShot(300, peer, [peer] {
+                            peer->close();
+                            peer->deleteLater();
+                        });
+                    }
                 }
-            }
-        });
+            });
         console.rooms.addEntry(addresses[i]);
     }
     console.rooms.supervisor.setDisplayPort(port);
@@ -316,8 +324,10 @@ void TestFaults::comingAndGoingDisplays()
     }
     QVERIFY(console.rooms.list.isMarked(0) && console.rooms.list.isMarked(1));
     // A few connections may be in flight at either moment; a leak grows with every one.
-    QVERIFY2(fdsLate - fdsEarly <= 6, qPrintable(QStringLiteral("%1 -> %2 descriptors").arg(fdsEarly).arg(fdsLate)));
-    QVERIFY2(!kMemoryBoundsApply || rssLate - rssEarly < 4 * 1024, qPrintable(QStringLiteral("grew by %1 kB").arg(rssLate - rssEarly)));
+    QVERIFY2(fdsLate - fdsEarly <= 6,
+             qPrintable(QStringLiteral("%1 -> %2 descriptors").arg(fdsEarly).arg(fdsLate)));
+    QVERIFY2(!kMemoryBoundsApply || rssLate - rssEarly < 4 * 1024,
+             qPrintable(QStringLiteral("grew by %1 kB").arg(rssLate - rssEarly)));
     QVERIFY(console.rooms.inpLog.toPlainText().size() <= 3000);
 }
 
@@ -393,7 +403,8 @@ void TestFaults::mostDisplaysFailing()
         QVERIFY2(console.rooms.list.isMarked(i) == (i < steady), qPrintable(address(i)));
     QCOMPARE(console.rooms.lamp(), RoomsFixture::red());
     QTRY_VERIFY(recoveries.hasPendingDatagrams());
-    QCOMPARE(console.rooms.inpDelay2.text(), QStringLiteral("%1").arg((60 - console.ticks.size()) % 60, 2, 10, QLatin1Char('0')));
+    QCOMPARE(console.rooms.inpDelay2.text(),
+             QStringLiteral("%1").arg((60 - console.ticks.size()) % 60, 2, 10, QLatin1Char('0')));
 }
 
 QTEST_MAIN(TestFaults)

@@ -70,13 +70,19 @@ void TestHealthBook::transitions_data()
     QTest::newRow("connect") << QStringList{"5 up"} << "connected" << 5 << 0 << -1 << 1 << 0;
     QTest::newRow("refused-x3") << QStringList{"10 refused", "12 refused", "14 refused"}
                                 << "failing" << 10 << 3 << -1 << 0 << 0;
-    QTest::newRow("refused-x4") << QStringList{"10 refused", "12 refused", "14 refused", "16 refused"}
+    QTest::newRow("refused-x4") << QStringList{"10 refused", "12 refused", "14 refused",
+                                               "16 refused"}
                                 << "failing" << 10 << 1 << 16 << 0 << 0;
-    QTest::newRow("close") << QStringList{"5 up", "30 close"} << "failing" << 30 << 0 << -1 << 1 << 1;
-    QTest::newRow("error-when-up") << QStringList{"5 up", "30 refused"} << "failing" << 30 << 1 << -1 << 1 << 1;
-    QTest::newRow("reconnect") << QStringList{"5 up", "30 close", "34 up"} << "connected" << 34 << 0 << -1 << 2 << 1;
-    QTest::newRow("mark-by-hand") << QStringList{"5 mark", "6 tick"} << "marked" << 6 << 0 << -1 << 0 << 0;
-    QTest::newRow("hand-mark-goes-up") << QStringList{"5 mark", "6 tick", "8 up"} << "connected" << 8 << 0 << -1 << 1 << 0;
+    QTest::newRow("close") << QStringList{"5 up", "30 close"} << "failing" << 30 << 0 << -1 << 1
+                           << 1;
+    QTest::newRow("error-when-up")
+        << QStringList{"5 up", "30 refused"} << "failing" << 30 << 1 << -1 << 1 << 1;
+    QTest::newRow("reconnect") << QStringList{"5 up", "30 close", "34 up"} << "connected" << 34 << 0
+                               << -1 << 2 << 1;
+    QTest::newRow("mark-by-hand") << QStringList{"5 mark", "6 tick"} << "marked" << 6 << 0 << -1
+                                  << 0 << 0;
+    QTest::newRow("hand-mark-goes-up")
+        << QStringList{"5 mark", "6 tick", "8 up"} << "connected" << 8 << 0 << -1 << 1 << 0;
     // An hour on, only what happened within the last hour counts.
     QTest::newRow("hour-rolls-over") << QStringList{"0 up", "10 close", "20 up", "3615 tick"}
                                      << "connected" << 20 << 0 << -1 << 1 << 0;
@@ -150,14 +156,19 @@ void TestHealthBook::entryToolTip_data()
 
     const QString tail = QStringLiteral("\nLast frame 00:12:30\nLast hour: 1 connect, 0 losses");
     const QString lastError = QStringLiteral("\nLast error 20:20:00 · Connection refused");
-    QTest::newRow("connected") << int(DisplayHealth::State::Connected) << qint64(3200)
-                               << "10.0.0.2\nConnected since 20:14:03 (12 min) · 3.2 ms · 744 frames" + tail + lastError;
-    QTest::newRow("connected-no-rtt") << int(DisplayHealth::State::Connected) << qint64(-1)
-                                      << "10.0.0.2\nConnected since 20:14:03 (12 min) · rtt n/a · 744 frames" + tail + lastError;
+    QTest::newRow("connected")
+        << int(DisplayHealth::State::Connected) << qint64(3200)
+        << "10.0.0.2\nConnected since 20:14:03 (12 min) · 3.2 ms · 744 frames" + tail + lastError;
+    QTest::newRow("connected-no-rtt")
+        << int(DisplayHealth::State::Connected) << qint64(-1)
+        << "10.0.0.2\nConnected since 20:14:03 (12 min) · rtt n/a · 744 frames" + tail + lastError;
     QTest::newRow("failing") << int(DisplayHealth::State::Failing) << qint64(-1)
-                             << "10.0.0.2\nFailing since 20:14:03 · Connection refused · 3 errors · recovery sent 20:20:11" + tail;
+                             << "10.0.0.2\nFailing since 20:14:03 · Connection refused · 3 errors "
+                                "· recovery sent 20:20:11"
+                                    + tail;
     QTest::newRow("marked") << int(DisplayHealth::State::MarkedByHand) << qint64(-1)
-                            << "10.0.0.2\nMarked by hand since 20:14:03 · not connected" + tail + lastError;
+                            << "10.0.0.2\nMarked by hand since 20:14:03 · not connected" + tail
+                                   + lastError;
 }
 
 void TestHealthBook::entryToolTip()

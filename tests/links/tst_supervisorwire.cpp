@@ -30,7 +30,8 @@ private:
     // frame goes to m_recovery.
     std::unique_ptr<RoomsFixture> rooms(quint16 displayPort)
     {
-        m_factory = std::make_unique<QtSocketFactory>(QStringLiteral("127.0.0.1"), m_recovery->localPort());
+        m_factory = std::make_unique<QtSocketFactory>(QStringLiteral("127.0.0.1"),
+                                                      m_recovery->localPort());
         auto f = std::make_unique<RoomsFixture>(*m_factory);
         f->supervisor.setDisplayPort(displayPort);
         return f;
@@ -109,8 +110,8 @@ void TestSupervisorWire::displayClosingItsSideIsRetried()
     QVERIFY(f->list.isMarked(0));
     // The close was reported once, and nothing counted it as an error.
     QCOMPARE(f->log.text(), f->logLine(QStringLiteral("127.0.0.3= CONNECT"))
-                               + f->logLine(QStringLiteral("127.0.0.3= CLOSE"))
-                               + f->logLine(QStringLiteral("127.0.0.3= CONNECT")));
+                                + f->logLine(QStringLiteral("127.0.0.3= CLOSE"))
+                                + f->logLine(QStringLiteral("127.0.0.3= CONNECT")));
     QCOMPARE(closes.size(), 1);
     QCOMPARE(f->tcp.tag(0), QStringLiteral("0"));
 }

@@ -10,6 +10,9 @@
 
 #include <memory>
 
+// Marker bytes before digits are octal escapes ("\307" is 0xC7): an octal
+// escape ends after three digits, so the digits can follow in one literal.
+
 // The simulator in-process, on loopback only, against the console's own rooms
 // over the real socket layer.
 class TestSimulator : public QObject
@@ -88,10 +91,14 @@ private slots:
         QTest::addColumn<bool>("isRecovery");
         QTest::addColumn<QString>("named");
         QTest::addColumn<int>("display");
-        QTest::newRow("names-second") << frames::recoveryFrame("127.0.0.2") << true << "127.0.0.2" << 1;
-        QTest::newRow("names-first") << frames::recoveryFrame("127.0.0.1") << true << "127.0.0.1" << 0;
-        QTest::newRow("names-stranger") << frames::recoveryFrame("192.0.2.10") << true << "192.0.2.10" << -1;
-        QTest::newRow("names-no-address") << frames::recoveryFrame("LAB-2") << true << "LAB-2" << -1;
+        QTest::newRow("names-second")
+            << frames::recoveryFrame("127.0.0.2") << true << "127.0.0.2" << 1;
+        QTest::newRow("names-first")
+            << frames::recoveryFrame("127.0.0.1") << true << "127.0.0.1" << 0;
+        QTest::newRow("names-stranger")
+            << frames::recoveryFrame("192.0.2.10") << true << "192.0.2.10" << -1;
+        QTest::newRow("names-no-address")
+            << frames::recoveryFrame("LAB-2") << true << "LAB-2" << -1;
         QTest::newRow("other-datagram") << QByteArray("\xFE\xFF") << false << QString() << -1;
     }
     void recoveryDatagrams()
@@ -126,9 +133,12 @@ private slots:
     {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("refuse") << "refuse" << "error";
-        QTest::newRow("close-after") << "close-after" << "connect-close";
-        QTest::newRow("no-accept") << "no-accept" << "hang";
+        QTest::newRow("refuse") << "refuse"
+                                << "error";
+        QTest::newRow("close-after") << "close-after"
+                                     << "connect-close";
+        QTest::newRow("no-accept") << "no-accept"
+                                   << "hang";
     }
     void misbehaviour()
     {
@@ -201,21 +211,22 @@ private slots:
         peer.connectToHost(QHostAddress::LocalHost, simulator.port(0));
         QVERIFY(peer.waitForConnected(5000));
         const QString client = QStringLiteral("127.0.0.1:%1").arg(peer.localPort());
-        peer.write("xx\xC7" "000130\xC7-050000\xC7\x01\"\\");
+        peer.write("xx\307000130\xC7-050000\xC7\x01\"\\");
         QVERIFY(peer.waitForBytesWritten(5000));
         QTRY_VERIFY(out.data().contains("\\x01"));
         peer.disconnectFromHost();
         QVERIFY(closed.wait(5000));
 
         const QString display = QStringLiteral("127.0.0.1:%1").arg(simulator.port(0));
-        const QString expected = QStringLiteral(
-            "14:03:22.120 %1 listening\n"
-            "14:03:22.120 udp listening on port %3\n"
-            "14:03:22.120 %1 connected %2\n"
-            "14:03:22.120 %1 frame \"000130\"\n"
-            "14:03:22.120 %1 frame \"-050000\"\n"
-            "14:03:22.120 %1 frame \"\\x01\\x22\\x5c\"\n"
-            "14:03:22.120 %1 closed %2\n").arg(display, client).arg(simulator.udpPort());
+        const QString expected = QStringLiteral("14:03:22.120 %1 listening\n"
+                                                "14:03:22.120 udp listening on port %3\n"
+                                                "14:03:22.120 %1 connected %2\n"
+                                                "14:03:22.120 %1 frame \"000130\"\n"
+                                                "14:03:22.120 %1 frame \"-050000\"\n"
+                                                "14:03:22.120 %1 frame \"\\x01\\x22\\x5c\"\n"
+                                                "14:03:22.120 %1 closed %2\n")
+                                     .arg(display, client)
+                                     .arg(simulator.udpPort());
         QCOMPARE(QString::fromUtf8(out.data()), expected);
     }
 };

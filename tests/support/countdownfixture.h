@@ -29,6 +29,6 @@ struct SendingCountdown
         ShapeWidget &vert;
         ShapeWidget &rouge;
         Countdown &countdown;
-    } controls{console.swGo, console.bReset, console.timRebour, console.vert, console.rouge,
-               console.countdown};
+    } controls{console.swGo, console.bReset, console.timRebour,
+               console.vert, console.rouge,  console.countdown};
 };

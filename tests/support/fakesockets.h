@@ -32,10 +32,10 @@ public:
     QString m_host;
     quint16 m_port = 0;
     bool m_sendFails = false;
-    QByteArrayList sent;      // every successful sendData, in order
+    QByteArrayList sent;                              // every successful sendData, in order
     QList<QPair<int, QByteArray>> *sendLog = nullptr; // shared with the factory
     const std::function<void(int, const QByteArray &)> *onSend = nullptr; // the factory's
-    int index = -1;           // creation order in the factory
+    int index = -1; // creation order in the factory
     int connectCalls = 0;
     int closeCalls = 0;
 };

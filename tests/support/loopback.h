@@ -67,5 +67,6 @@ inline bool readUntil(QTcpSocket *peer, QByteArray &buffer, const std::function<
 // Reads until `buffer` holds at least `bytes` bytes.
 inline bool readAtLeast(QTcpSocket *peer, QByteArray &buffer, qsizetype bytes, int timeoutMs = 5000)
 {
-    return readUntil(peer, buffer, [&] { return buffer.size() >= bytes; }, timeoutMs);
+    return readUntil(
+        peer, buffer, [&] { return buffer.size() >= bytes; }, timeoutMs);
 }

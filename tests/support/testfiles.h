@@ -13,7 +13,10 @@
 class TempCurrentDir
 {
 public:
-    TempCurrentDir() : m_previous(QDir::currentPath()) { m_ok = m_dir.isValid() && QDir::setCurrent(m_dir.path()); }
+    TempCurrentDir() : m_previous(QDir::currentPath())
+    {
+        m_ok = m_dir.isValid() && QDir::setCurrent(m_dir.path());
+    }
     ~TempCurrentDir() { QDir::setCurrent(m_previous); }
     bool isValid() const { return m_ok; }
 
@@ -32,7 +35,8 @@ inline QByteArray readAll(const QString &path)
 inline bool writeAll(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+           && file.write(bytes) == bytes.size();
 }
 
 // While it lives, every write to a regular file fails (file size limit 0), for
