@@ -206,3 +206,8 @@ void AddressList::setEntryToolTip(int index, const QString &text)
     const QSignalBlocker blocker(m_list);
     item->setToolTip(text);
 }
+
+bool AddressList::entriesOnScreen() const
+{
+    return !m_list->visibleRegion().isEmpty();
+}

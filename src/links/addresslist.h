@@ -52,6 +52,9 @@ public:
     // Shown when the pointer rests on the entry; set only when it differs, with
     // the list's signals blocked (a tooltip is no operator toggle).
     void setEntryToolTip(int index, const QString &text);
+    // False while no part of the list is on screen (the panel hidden, the
+    // window minimised): nobody can rest the pointer on an entry then.
+    bool entriesOnScreen() const;
 
 signals:
     // The entries as they come and go, for what keeps something per entry.

@@ -161,6 +161,9 @@ void HealthBook::recoverySent(int index)
 void HealthBook::refresh()
 {
     const QDateTime now = m_clock();
+    // Durations and frame counts change every tick; their texts are only
+    // worth making while the list can be seen.
+    const bool shown = m_list.entriesOnScreen();
     for (int i = 0; i < count(); ++i) {
         Entry &e = m_entries[std::size_t(i)];
         const bool up = m_tcp.state(i) == SocketState::Connected;
@@ -171,7 +174,8 @@ void HealthBook::refresh()
                      || e.health.state == DisplayHealth::State::MarkedByHand))
             // Dropped on purpose (a mark clicked off, a Del), not lost: tried again.
             setState(e, DisplayHealth::State::Connecting, now);
-        showToolTip(i, now);
+        if (shown)
+            showToolTip(i, now);
     }
     emit changed();
 }
@@ -203,6 +207,19 @@ QList<DisplayHealth> HealthBook::records() const
     for (int i = 0; i < count(); ++i)
         out.append(record(i));
     return out;
+}
+
+QString HealthBook::lampToolTip() const
+{
+    // Address, state and since are all the summary shows.
+    QList<DisplayHealth> brief;
+    brief.reserve(count());
+    for (int i = 0; i < count(); ++i) {
+        DisplayHealth h = m_entries[std::size_t(i)].health;
+        h.address = m_list.text(i);
+        brief.append(h);
+    }
+    return lampToolTip(brief);
 }
 
 void HealthBook::showToolTip(int index, const QDateTime &now)

@@ -31,12 +31,15 @@ public:
     void failed(int index, const QString &description);
     void recoverySent(int index);
     // At each supervisor tick: states that follow from marks and sockets, and
-    // every entry's tooltip.
+    // every entry's tooltip while the list is on screen.
     void refresh();
 
     int count() const { return int(m_entries.size()); }
     DisplayHealth record(int index) const;
     QList<DisplayHealth> records() const;
+    // The lamp's tooltip for the records as they stand; reads no socket, so it
+    // is cheap enough for every tick.
+    QString lampToolTip() const;
 
     // The tooltip texts, from records alone.
     static QString entryToolTip(const DisplayHealth &health, const QDateTime &now);

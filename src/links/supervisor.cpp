@@ -46,7 +46,7 @@ void Supervisor::TIM_IP_CON_Timer()
     if (m_health) {
         m_health->refresh();
         if (m_hooks.describeLamp)
-            m_hooks.describeLamp(HealthBook::lampToolTip(m_health->records()));
+            m_hooks.describeLamp(m_health->lampToolTip());
     }
 }
 

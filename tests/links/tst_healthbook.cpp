@@ -101,6 +101,8 @@ void TestHealthBook::transitions()
     QFETCH(int, losses);
 
     Rig rig({QStringLiteral("192.0.2.10")});
+    rig.console.window.show(); // tooltips are kept up to date while the list is on screen
+    QVERIFY(QTest::qWaitForWindowExposed(&rig.console.window));
     for (const QString &step : steps)
         rig.play(step);
 
