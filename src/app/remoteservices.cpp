@@ -1,7 +1,7 @@
 #include "app/remoteservices.h"
 
 #include "app/options.h"
-#include "remote/listenspec.h"
+#include "remote/listenaddress.h"
 #include "remote/oscserver.h"
 #include "remote/remotehub.h"
 #include "remote/remoteserver.h"
@@ -28,12 +28,12 @@ std::unique_ptr<RemoteServices> RemoteServices::start(const Options &o, QString 
     std::unique_ptr<RemoteServices> s(new RemoteServices);
 
     if (!o.remote.isEmpty()) {
-        listenspec::Spec spec;
-        if (!listenspec::parse(o.remote, &spec, error)) {
+        listenaddress::Where where;
+        if (!listenaddress::parse(o.remote, &where, error)) {
             *error = QStringLiteral("--remote ") + *error;
             return nullptr;
         }
-        if (!listenspec::isLoopback(spec.address) && o.remoteToken.isEmpty()) {
+        if (!listenaddress::isLoopback(where.address) && o.remoteToken.isEmpty()) {
             *error = QStringLiteral(
                          "--remote %1 listens beyond this machine: give --remote-token TOKEN too.")
                          .arg(o.remote);
@@ -41,7 +41,7 @@ std::unique_ptr<RemoteServices> RemoteServices::start(const Options &o, QString 
         }
         s->m_http = std::make_unique<RemoteServer>(*s->m_hub);
         s->m_http->setToken(o.remoteToken.toUtf8());
-        if (!s->m_http->listen(spec.address, spec.port, error)) {
+        if (!s->m_http->listen(where.address, where.port, error)) {
             *error = QStringLiteral("--remote: ") + *error + QLatin1Char('.');
             return nullptr;
         }
@@ -51,17 +51,17 @@ std::unique_ptr<RemoteServices> RemoteServices::start(const Options &o, QString 
     }
 
     if (!o.osc.isEmpty()) {
-        listenspec::Spec spec;
-        if (!listenspec::parse(o.osc, &spec, error)) {
+        listenaddress::Where where;
+        if (!listenaddress::parse(o.osc, &where, error)) {
             *error = QStringLiteral("--osc ") + *error;
             return nullptr;
         }
-        QList<listenspec::Subnet> allowed;
-        if (!listenspec::parseSubnets(o.oscAllow, &allowed, error))
+        QList<listenaddress::Subnet> allowed;
+        if (!listenaddress::parseSubnets(o.oscAllow, &allowed, error))
             return nullptr;
         s->m_osc = std::make_unique<OscServer>(*s->m_hub);
         s->m_osc->setAllowed(allowed);
-        if (!s->m_osc->listen(spec.address, spec.port, error)) {
+        if (!s->m_osc->listen(where.address, where.port, error)) {
             *error = QStringLiteral("--osc: ") + *error + QLatin1Char('.');
             return nullptr;
         }

@@ -168,7 +168,7 @@ void OscServer::onReadyRead()
         bool mapped = false;
         const quint32 v4 = sender.toIPv4Address(&mapped);
         const QString who = mapped ? QHostAddress(v4).toString() : sender.toString();
-        if (!listenspec::senderAllowed(sender, m_allowed)) {
+        if (!listenaddress::senderAllowed(sender, m_allowed)) {
             ++m_refused;
             emit refused(who, QStringLiteral("sender not allowed"));
             continue;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "remote/command.h"
-#include "remote/listenspec.h"
+#include "remote/listenaddress.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -41,7 +41,7 @@ public:
     explicit OscServer(RemoteHub &hub, QObject *parent = nullptr);
 
     bool listen(const QHostAddress &address, quint16 port, QString *error);
-    void setAllowed(const QList<listenspec::Subnet> &allowed) { m_allowed = allowed; }
+    void setAllowed(const QList<listenaddress::Subnet> &allowed) { m_allowed = allowed; }
     quint16 port() const;
 
     // Datagrams refused: a sender outside the allowed ones, or one that is not a command.
@@ -62,7 +62,7 @@ private:
 
     RemoteHub &m_hub;
     QUdpSocket *m_socket = nullptr;
-    QList<listenspec::Subnet> m_allowed;
+    QList<listenaddress::Subnet> m_allowed;
     QList<Target> m_targets;
     QString m_lastTime;
     int m_lastRunning = -1;

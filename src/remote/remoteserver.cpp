@@ -2,7 +2,7 @@
 
 #include "remote/command.h"
 #include "remote/httphead.h"
-#include "remote/listenspec.h"
+#include "remote/listenaddress.h"
 #include "remote/remotehub.h"
 
 #include <QFile>
@@ -242,7 +242,7 @@ bool RemoteServer::authorised(const HttpHead &head) const
     const QByteArray auth = head.field("authorization");
     if (!auth.toLower().startsWith("bearer "))
         return false;
-    return listenspec::tokenMatches(m_token, auth.mid(7).trimmed());
+    return listenaddress::tokenMatches(m_token, auth.mid(7).trimmed());
 }
 
 bool RemoteServer::sameOrigin(const HttpHead &head) const

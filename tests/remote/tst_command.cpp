@@ -1,6 +1,6 @@
 #include "remote/command.h"
 #include "remote/httphead.h"
-#include "remote/listenspec.h"
+#include "remote/listenaddress.h"
 
 #include <QtTest>
 
@@ -13,8 +13,8 @@ class TestCommand : public QObject
 private slots:
     void routes_data();
     void routes();
-    void listenSpec_data();
-    void listenSpec();
+    void listenAddress_data();
+    void listenAddress();
     void token_data();
     void token();
     void head_data();
@@ -88,7 +88,7 @@ void TestCommand::routes()
         QVERIFY(!r.allow.isEmpty());
 }
 
-void TestCommand::listenSpec_data()
+void TestCommand::listenAddress_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("ok");
@@ -107,18 +107,18 @@ void TestCommand::listenSpec_data()
     QTest::newRow("scoped-v6") << "[fe80::1%eth0]:80" << false << "" << 0;
 }
 
-void TestCommand::listenSpec()
+void TestCommand::listenAddress()
 {
     QFETCH(QString, text);
     QFETCH(bool, ok);
     QFETCH(QString, address);
     QFETCH(int, port);
-    listenspec::Spec spec;
+    listenaddress::Where where;
     QString error;
-    QCOMPARE(listenspec::parse(text, &spec, &error), ok);
+    QCOMPARE(listenaddress::parse(text, &where, &error), ok);
     if (ok) {
-        QCOMPARE(spec.address, QHostAddress(address));
-        QCOMPARE(int(spec.port), port);
+        QCOMPARE(where.address, QHostAddress(address));
+        QCOMPARE(int(where.port), port);
     } else {
         QVERIFY(!error.isEmpty());
     }
@@ -143,7 +143,7 @@ void TestCommand::token()
     QFETCH(QByteArray, expected);
     QFETCH(QByteArray, given);
     QFETCH(bool, match);
-    QCOMPARE(listenspec::tokenMatches(expected, given), match);
+    QCOMPARE(listenaddress::tokenMatches(expected, given), match);
 }
 
 void TestCommand::head_data()

@@ -218,10 +218,10 @@ void TestOscServer::senderAllowed()
     QFETCH(QString, sender);
     QFETCH(QStringList, allow);
     QFETCH(bool, allowed);
-    QList<listenspec::Subnet> subnets;
+    QList<listenaddress::Subnet> subnets;
     QString error;
-    QVERIFY(listenspec::parseSubnets(allow, &subnets, &error));
-    QCOMPARE(listenspec::senderAllowed(QHostAddress(sender), subnets), allowed);
+    QVERIFY(listenaddress::parseSubnets(allow, &subnets, &error));
+    QCOMPARE(listenaddress::senderAllowed(QHostAddress(sender), subnets), allowed);
 }
 
 QTEST_MAIN(TestOscServer)

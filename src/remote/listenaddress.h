@@ -7,9 +7,9 @@
 #include <QString>
 #include <QStringList>
 
-namespace listenspec {
+namespace listenaddress {
 
-struct Spec
+struct Where
 {
     QHostAddress address;
     quint16 port = 0;
@@ -18,7 +18,7 @@ struct Spec
 // "[ADDR:]PORT": PORT alone listens on 127.0.0.1; ADDR is an IPv4 address or a
 // bracketed IPv6 one ("[::1]:8080"). Port 0 takes any free port. Names are refused:
 // what listens must be stated, not looked up.
-bool parse(const QString &text, Spec *out, QString *error);
+bool parse(const QString &text, Where *out, QString *error);
 
 // True for 127.0.0.0/8, ::1 and the IPv4-mapped form of 127/8.
 bool isLoopback(const QHostAddress &address);
@@ -32,4 +32,4 @@ bool senderAllowed(const QHostAddress &sender, const QList<Subnet> &allowed);
 // Compares in time independent of where the texts differ and of their lengths.
 bool tokenMatches(const QByteArray &expected, const QByteArray &given);
 
-} // namespace listenspec
+} // namespace listenaddress

@@ -1,10 +1,10 @@
-#include "remote/listenspec.h"
+#include "remote/listenaddress.h"
 
 #include <QCryptographicHash>
 
-namespace listenspec {
+namespace listenaddress {
 
-bool parse(const QString &text, Spec *out, QString *error)
+bool parse(const QString &text, Where *out, QString *error)
 {
     QString host = QStringLiteral("127.0.0.1");
     QString port = text.trimmed();
@@ -90,4 +90,4 @@ bool tokenMatches(const QByteArray &expected, const QByteArray &given)
     return diff == 0 && !expected.isEmpty();
 }
 
-} // namespace listenspec
+} // namespace listenaddress
