@@ -2,6 +2,7 @@
 #include "core/qtendpoints.h"
 #include "core/qtsockets.h"
 #include "support/loopback.h"
+#include "support/netns.h"
 #include "support/roomsfixture.h"
 
 #include <QDir>
@@ -9,7 +10,6 @@
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -17,83 +17,17 @@
 #include <QTimer>
 #include <QUdpSocket>
 
-#include <cstdlib>
-#include <fcntl.h>
-#include <sched.h>
-#include <unistd.h>
+#include <optional>
 
 // Marker bytes before digits are octal escapes ("\307" is 0xC7): an octal
 // escape ends after three digits, so the digits can follow in one literal.
 
 // Checks that need a real network path: a broadcast that leaves a host, and a
 // display that vanishes without closing. They run in two network namespaces
-// of the test's own, joined by a veth pair, so nothing reaches a real network:
-// the console side (this thread, for the whole run) and the display side
-// (entered only to create the display's sockets, which stay there).
+// of the test's own, joined by a veth pair, so nothing reaches a real network.
 namespace {
-
-const QString kConsoleAddress = QStringLiteral("10.77.0.1");
-const QString kDisplayAddress = QStringLiteral("10.77.0.2");
-const QString kConsoleLink = QStringLiteral("rvc0");
-const QString kDisplayLink = QStringLiteral("rvd0");
-const QString kNamePrefix = QStringLiteral("rv38t-netns-");
-
-QString consoleNamespace()
-{
-    return kNamePrefix + QString::number(QCoreApplication::applicationPid()) + "-console";
-}
-
-QString displayNamespace()
-{
-    return kNamePrefix + QString::number(QCoreApplication::applicationPid()) + "-display";
-}
-
-bool ip(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("ip"), arguments);
-    if (!process.waitForFinished(10000))
-        return false;
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-int hostNamespaceFd = -1;
-
-void removeNamespaces()
-{
-    static bool removed = false;
-    if (removed)
-        return;
-    removed = true;
-    // Back home first, so the process never sits in a namespace being removed.
-    if (hostNamespaceFd >= 0)
-        ::setns(hostNamespaceFd, CLONE_NEWNET);
-    ip({"netns", "del", consoleNamespace()});
-    ip({"netns", "del", displayNamespace()});
-}
-
-// Namespaces left by an earlier run that was killed before it could tidy up.
-void removeStaleNamespaces()
-{
-    QProcess list;
-    list.start(QStringLiteral("ip"), {"netns", "list"});
-    list.waitForFinished(10000);
-    const QStringList lines = QString::fromLocal8Bit(list.readAllStandardOutput()).split('\n');
-    for (const QString &line : lines) {
-        const QString name = line.section(' ', 0, 0);
-        if (!name.startsWith(kNamePrefix))
-            continue;
-        const QString pid = name.mid(kNamePrefix.size()).section('-', 0, 0);
-        if (!QDir(QStringLiteral("/proc/") + pid).exists())
-            ip({"netns", "del", name});
-    }
-}
-
-int openNamespace(const QString &name)
-{
-    return ::open(qPrintable(QStringLiteral("/var/run/netns/") + name), O_RDONLY | O_CLOEXEC);
-}
-
+const QString kConsoleAddress = NamespacePair::kConsoleAddress;
+const QString kDisplayAddress = NamespacePair::kDisplayAddress;
 } // namespace
 
 class TestNetns : public QObject
@@ -110,60 +44,38 @@ private slots:
     void vanishedDisplayIsNoticed();
 
 private:
+    void recoveryWithNoRoute();
     // Runs `create` inside the display's namespace: sockets made there stay there.
     template <typename F> void inDisplayNamespace(F create)
     {
-        QVERIFY(::setns(m_displayFd, CLONE_NEWNET) == 0);
-        create();
-        QVERIFY(::setns(m_consoleFd, CLONE_NEWNET) == 0);
+        QVERIFY(m_namespaces->inDisplayNamespace(create));
+    }
+    bool displayAddress(const char *verb)
+    {
+        return NamespacePair::run("ip",
+                                  {"-n", m_namespaces->displayNamespace(), "addr", verb,
+                                   kDisplayAddress + "/24", "dev", NamespacePair::kDisplayLink});
     }
 
-    int m_consoleFd = -1;
-    int m_displayFd = -1;
+    std::optional<NamespacePair> m_namespaces;
 };
 
 void TestNetns::initTestCase()
 {
-    if (::geteuid() != 0)
-        QSKIP("needs root to make its own network namespaces (ip netns add); skipped");
-    removeStaleNamespaces();
-    hostNamespaceFd = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-    if (hostNamespaceFd < 0 || !ip({"netns", "add", consoleNamespace()}))
-        QSKIP("'ip netns add' does not work here; skipped");
-    std::atexit(removeNamespaces);
-    const QString console = consoleNamespace();
-    const QString display = displayNamespace();
-    const bool made
-        = ip({"netns", "add", display}) && ip({"-n", console, "link", "set", "lo", "up"})
-          && ip({"-n", display, "link", "set", "lo", "up"})
-          && ip({"-n", console, "link", "add", kConsoleLink, "type", "veth", "peer", "name",
-                 kDisplayLink, "netns", display})
-          && ip({"-n", console, "addr", "add", kConsoleAddress + "/24", "dev", kConsoleLink})
-          && ip({"-n", display, "addr", "add", kDisplayAddress + "/24", "dev", kDisplayLink})
-          && ip({"-n", console, "link", "set", kConsoleLink, "up"})
-          && ip({"-n", display, "link", "set", kDisplayLink, "up"})
-          // The limited broadcast needs a route; this one ends in the display's namespace.
-          && ip({"-n", console, "route", "add", "default", "dev", kConsoleLink});
-    if (!made)
-        QSKIP("could not build two namespaces joined by a veth pair here; skipped");
-    m_consoleFd = openNamespace(console);
-    m_displayFd = openNamespace(display);
-    QVERIFY(m_consoleFd >= 0 && m_displayFd >= 0);
-    QVERIFY(::setns(m_consoleFd, CLONE_NEWNET) == 0);
+    m_namespaces.emplace(QStringLiteral("rv38t-netns-"));
+    if (!m_namespaces->isValid())
+        QSKIP(qPrintable(m_namespaces->why() + QStringLiteral("; skipped")));
 }
 
 void TestNetns::cleanupTestCase()
 {
-    removeNamespaces();
-    if (m_consoleFd >= 0)
-        ::close(m_consoleFd);
-    if (m_displayFd >= 0)
-        ::close(m_displayFd);
+    m_namespaces.reset();
 }
 
 void TestNetns::cleanup()
 {
-    ip({"-n", displayNamespace(), "addr", "replace", kDisplayAddress + "/24", "dev", kDisplayLink});
+    if (m_namespaces && m_namespaces->isValid())
+        displayAddress("replace");
 }
 
 void TestNetns::broadcastReachesDisplay()
@@ -176,7 +88,7 @@ void TestNetns::broadcastReachesDisplay()
     QVERIFY(udp->sendData(frames::recoveryFrame(kDisplayAddress)));
     QTRY_VERIFY_WITH_TIMEOUT(display.hasPendingDatagrams(), 10000);
     const QNetworkDatagram datagram = display.receiveDatagram();
-    QCOMPARE(datagram.data(), QByteArray("\376\377\00610.77.0.2"));
+    QCOMPARE(datagram.data(), QByteArray("\376\377\006") + kDisplayAddress.toLatin1());
     QCOMPARE(datagram.senderAddress(), QHostAddress(kConsoleAddress));
     QVERIFY(!display.hasPendingDatagrams());
 }
@@ -186,8 +98,11 @@ void TestNetns::broadcastReachesDisplay()
 void TestNetns::broadcastWithNoRouteIsLogged()
 {
     // The display's namespace has no route that covers the limited broadcast.
-    QVERIFY(::setns(m_displayFd, CLONE_NEWNET) == 0);
-    const auto back = qScopeGuard([this] { ::setns(m_consoleFd, CLONE_NEWNET); });
+    inDisplayNamespace([this] { recoveryWithNoRoute(); });
+}
+
+void TestNetns::recoveryWithNoRoute()
+{
     QtSocketFactory factory; // the real destination: 255.255.255.255:1024
     RoomsFixture console(factory);
     console.supervisor.setDisplayPort(unusedPort());
@@ -263,8 +178,7 @@ void TestNetns::vanishedDisplayIsNoticed()
 
     // The display drops off the wire without a word: what reaches its side is
     // thrown away there, unanswered, as if it had lost power.
-    QVERIFY(ip(
-        {"-n", displayNamespace(), "addr", "del", kDisplayAddress + "/24", "dev", kDisplayLink}));
+    QVERIFY(displayAddress("del"));
     QElapsedTimer sinceCut;
     sinceCut.start();
     if (framePending)

@@ -22,6 +22,7 @@ class NamespacePair
 public:
     static inline const QString kConsoleAddress = QStringLiteral("10.78.0.1");
     static inline const QString kDisplayAddress = QStringLiteral("10.78.0.2");
+    static inline const QString kDisplayLink = QStringLiteral("rvd1");
 
     explicit NamespacePair(const QString &prefix) : m_prefix(prefix)
     {
@@ -43,11 +44,12 @@ public:
               && run("ip", {"-n", m_console, "link", "set", "lo", "up"})
               && run("ip", {"-n", m_display, "link", "set", "lo", "up"})
               && run("ip", {"-n", m_console, "link", "add", "rvc1", "type", "veth", "peer", "name",
-                            "rvd1", "netns", m_display})
+                            kDisplayLink, "netns", m_display})
               && run("ip", {"-n", m_console, "addr", "add", kConsoleAddress + "/24", "dev", "rvc1"})
-              && run("ip", {"-n", m_display, "addr", "add", kDisplayAddress + "/24", "dev", "rvd1"})
+              && run("ip",
+                     {"-n", m_display, "addr", "add", kDisplayAddress + "/24", "dev", kDisplayLink})
               && run("ip", {"-n", m_console, "link", "set", "rvc1", "up"})
-              && run("ip", {"-n", m_display, "link", "set", "rvd1", "up"})
+              && run("ip", {"-n", m_display, "link", "set", kDisplayLink, "up"})
               // The recovery broadcast needs a route; this one ends in the display's namespace.
               && run("ip", {"-n", m_console, "route", "add", "default", "dev", "rvc1"});
         m_consoleFd = ::open(qPrintable(QStringLiteral("/var/run/netns/") + m_console),
