@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     case oscmsg::Decoded::Kind::Command: {
         const Command &c = d.parsed.command;
         if (c.kind == Command::Kind::SetTime
-            && (c.hours < 0 || c.hours > 99 || c.minutes < 0 || c.minutes > 59 || c.seconds < 0
-                || c.seconds > 59))
+            && (c.hours < 0 || c.hours > remotecmd::kMaxHours || c.minutes < 0 || c.minutes > 59
+                || c.seconds < 0 || c.seconds > 59))
             std::abort();
         if (c.kind == Command::Kind::Nudge && std::abs(c.seconds) > remotecmd::kMaxNudge)
             std::abort();

@@ -94,7 +94,7 @@ Hms nudged(double hours, double minutes, double seconds, int delta)
 {
     const long long total = 3600LL * roundHalfEven(hours) + 60LL * roundHalfEven(minutes)
                             + roundHalfEven(seconds) + delta;
-    const int t = static_cast<int>(std::clamp<long long>(total, 0, kMaxTotalSeconds));
+    const int t = static_cast<int>(std::clamp<long long>(total, 0, kMaxNudgedSeconds));
     return {t / 3600, (t / 60) % 60, t % 60};
 }
 

@@ -32,11 +32,12 @@ struct Hms
 // stops there instead of wrapping to 23:59:59.
 Hms tickDown(double hours, double minutes, double seconds);
 
-// The largest time the fields hold: 99:59:59.
-constexpr int kMaxTotalSeconds = 99 * 3600 + 59 * 60 + 59;
+// The largest time a nudge leaves: 23:59:59, since the tick reduces a total
+// modulo one day and a later one would turn into another time a second later.
+constexpr int kMaxNudgedSeconds = 23 * 3600 + 59 * 60 + 59;
 
 // The fields' values moved by `delta` seconds (either sign), each value rounded
-// as the tick rounds it, the total clamped to 00:00:00 ... 99:59:59.
+// as the tick rounds it, the total clamped to 00:00:00 ... 23:59:59.
 Hms nudged(double hours, double minutes, double seconds, int delta);
 
 // The time text of the three fields' texts: their two-digit renderings joined,

@@ -200,13 +200,16 @@ void TestTimeMath::nudged_data()
     QTest::newRow("plus-minute") << 0.0 << 1.0 << 30.0 << 60 << "00:02:30";
     QTest::newRow("minus-minute-borrows-hour") << 1.0 << 0.0 << 30.0 << -60 << "00:59:30";
     QTest::newRow("clamped-at-zero") << 0.0 << 0.0 << 30.0 << -60 << "00:00:00";
-    QTest::newRow("clamped-at-top") << 99.0 << 59.0 << 0.0 << 3600 << "99:59:59";
-    QTest::newRow("whole-range-down") << 99.0 << 59.0 << 59.0 << -359999 << "00:00:00";
+    // At most a day less a second: the tick would turn 24:00:30 into 00:00:29.
+    QTest::newRow("clamped-at-top") << 23.0 << 59.0 << 0.0 << 3600 << "23:59:59";
+    QTest::newRow("up-to-top-exactly") << 23.0 << 59.0 << 58.0 << 1 << "23:59:59";
+    QTest::newRow("minute-before-midnight") << 23.0 << 59.0 << 30.0 << 60 << "23:59:59";
+    QTest::newRow("whole-range-down") << 23.0 << 59.0 << 59.0 << -86399 << "00:00:00";
     QTest::newRow("unnormalised-fields") << 0.0 << 75.0 << 90.0 << 0 << "01:16:30";
-    QTest::newRow("beyond-a-day-kept") << 30.0 << 0.0 << 0.0 << 60 << "30:01:00";
+    QTest::newRow("typed-beyond-a-day") << 30.0 << 0.0 << 0.0 << -60 << "23:59:59";
     QTest::newRow("negative-field") << 0.0 << -5.0 << 0.0 << 60 << "00:00:00";
     QTest::newRow("half-to-even") << 0.0 << 0.0 << 2.5 << 0 << "00:00:02";
-    QTest::newRow("far-beyond-top") << 1e9 << 0.0 << 0.0 << -60 << "99:59:59";
+    QTest::newRow("far-beyond-top") << 1e9 << 0.0 << 0.0 << -60 << "23:59:59";
 }
 
 void TestTimeMath::nudged()
