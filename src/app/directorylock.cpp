@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QLockFile>
+#include <QSysInfo>
 
 #include <cstdio>
 
@@ -22,11 +23,22 @@ DirectoryLock::Outcome DirectoryLock::take(QString *message)
         QString host, application;
         m_lock->getLockInfo(&pid, &host, &application);
         if (message) {
+            // A lock from another machine (a shared network directory) is never
+            // taken over: its process cannot be looked for from here.
+            const bool elsewhere = !host.isEmpty() && host != QSysInfo::machineHostName();
             *message = QStringLiteral(
-                           "rv38t-timer: another console (process %1) already works in %2; "
+                           "rv38t-timer: another console (%1:%2) already works in %3; "
                            "only one may use a directory's LST_IP.CFG and TITLE.CFG at a time.")
+                           .arg(host)
                            .arg(pid)
-                           .arg(where);
+                           .arg(where)
+                       + (elsewhere ? QStringLiteral("\nIt runs on another machine, %1, so this "
+                                                     "lock is never taken over by itself. If no "
+                                                     "console runs there any more, delete %2.")
+                                          .arg(host, QDir(where).filePath(kFileName))
+                                    : QStringLiteral("\nIf that process is not a console, "
+                                                     "delete %1.")
+                                          .arg(QDir(where).filePath(kFileName)));
         }
         m_lock.reset();
         return Outcome::Busy;

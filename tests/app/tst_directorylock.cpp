@@ -15,7 +15,8 @@ class TestDirectoryLock : public QObject
 private slots:
     void init() { QVERIFY(m_dir.emplace().isValid()); }
     void cleanup() { m_dir.reset(); }
-    void secondHolderIsRefused();
+    void heldLockNamed_data();
+    void heldLockNamed();
     void consoles_data();
     void consoles();
 
@@ -34,14 +35,37 @@ qint64 lockOwner()
 
 } // namespace
 
-void TestDirectoryLock::secondHolderIsRefused()
+void TestDirectoryLock::heldLockNamed_data()
 {
+    QTest::addColumn<QString>("host"); // "" for this machine, held by this process
+    QTest::addColumn<QString>("says");
+    QTest::newRow("this-machine") << QString() << QString();
+    // A shared network directory: the process cannot be checked from here, so
+    // the lock is never taken over, and the message says how to clear it.
+    QTest::newRow("other-machine") << QStringLiteral("stage-left-pc")
+                                   << QStringLiteral("It runs on another machine, stage-left-pc");
+}
+
+void TestDirectoryLock::heldLockNamed()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, says);
     DirectoryLock first;
-    DirectoryLock second;
     QString message;
-    QCOMPARE(first.take(&message), DirectoryLock::Outcome::Held);
+    qint64 pid = QCoreApplication::applicationPid();
+    if (host.isEmpty()) {
+        host = QSysInfo::machineHostName();
+        QCOMPARE(first.take(&message), DirectoryLock::Outcome::Held);
+    } else {
+        pid = 4242;
+        QVERIFY(writeAll(kLock, "4242\nrv38t-timer\n" + host.toUtf8() + "\n"));
+    }
+    DirectoryLock second;
     QCOMPARE(second.take(&message), DirectoryLock::Outcome::Busy);
-    QVERIFY2(message.contains(QString::number(QCoreApplication::applicationPid())),
+    QVERIFY2(message.contains(QStringLiteral("another console (%1:%2)").arg(host).arg(pid)),
+             qPrintable(message));
+    QVERIFY2(message.contains(says), qPrintable(message));
+    QVERIFY2(message.contains(QStringLiteral("delete ") + QDir::current().filePath(kLock)),
              qPrintable(message));
     // Its own file: neither configuration file is made or touched.
     QCOMPARE(QDir::current().entryList(QDir::Files | QDir::Hidden), QStringList{kLock});
@@ -83,9 +107,10 @@ void TestDirectoryLock::consoles()
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 1);
         const QString said = QString::fromLocal8Bit(second.readAllStandardError());
-        QVERIFY2(
-            said.contains(QStringLiteral("another console (process %1)").arg(first.processId())),
-            qPrintable(said));
+        QVERIFY2(said.contains(QStringLiteral("another console (%1:%2)")
+                                   .arg(QSysInfo::machineHostName())
+                                   .arg(first.processId())),
+                 qPrintable(said));
         QCOMPARE(lockOwner(), first.processId());
         QCOMPARE(first.state(), QProcess::Running);
         ::kill(pid_t(first.processId()), SIGTERM);
