@@ -7,6 +7,7 @@
 
 #include <lo/lo_lowlevel.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -165,9 +166,7 @@ void OscServer::onReadyRead()
     while (m_socket->hasPendingDatagrams()) {
         const QNetworkDatagram dg = m_socket->receiveDatagram(kMaxDatagram + 1);
         const QHostAddress sender = dg.senderAddress();
-        bool mapped = false;
-        const quint32 v4 = sender.toIPv4Address(&mapped);
-        const QString who = mapped ? QHostAddress(v4).toString() : sender.toString();
+        const QString who = listenaddress::plain(sender).toString();
         if (!listenaddress::senderAllowed(sender, m_allowed)) {
             ++m_refused;
             emit refused(who, QStringLiteral("sender not allowed"));
@@ -180,22 +179,34 @@ void OscServer::onReadyRead()
             emit refused(who, d.parsed.error);
             break;
         case oscmsg::Decoded::Kind::Feedback: {
-            const quint16 port = d.replyPort == 0 ? static_cast<quint16>(dg.senderPort())
-                                                  : static_cast<quint16>(qMax(0, d.replyPort));
-            for (qsizetype i = m_targets.size() - 1; i >= 0; --i) {
-                if (m_targets[i].address == sender
-                    && (d.replyPort == -1 || m_targets[i].port == port))
-                    m_targets.removeAt(i);
+            const auto senderPort = static_cast<quint16>(dg.senderPort());
+            if (d.replyPort == -1) {
+                // Only a target itself stops its replies: another program on
+                // the same machine cannot silence QLab's.
+                m_targets.removeIf(
+                    [&](const Target &t) { return t.address == sender && t.port == senderPort; });
+                break;
             }
-            if (d.replyPort != -1) {
+            const quint16 port = d.replyPort == 0 ? senderPort : static_cast<quint16>(d.replyPort);
+            const bool known
+                = std::any_of(m_targets.cbegin(), m_targets.cend(), [&](const Target &t) {
+                      return t.address == sender && t.port == port;
+                  });
+            if (!known) {
+                // A full list keeps the targets it has: a newcomer cannot evict one.
+                if (m_targets.size() >= kMaxReplyTargets) {
+                    ++m_refused;
+                    emit refused(
+                        who,
+                        QStringLiteral("feedback list full (%1 targets)").arg(kMaxReplyTargets));
+                    break;
+                }
                 // Replies go only to the asking sender's own address, never to a third one.
-                if (m_targets.size() >= kMaxReplyTargets)
-                    m_targets.removeFirst();
                 m_targets.append({sender, port});
-                const RemoteState s = m_hub.state();
-                m_socket->writeDatagram(oscmsg::timeMessage(s.time), sender, port);
-                m_socket->writeDatagram(oscmsg::runningMessage(s.running), sender, port);
             }
+            const RemoteState s = m_hub.state();
+            m_socket->writeDatagram(oscmsg::timeMessage(s.time), sender, port);
+            m_socket->writeDatagram(oscmsg::runningMessage(s.running), sender, port);
             break;
         }
         case oscmsg::Decoded::Kind::Command:

@@ -19,6 +19,7 @@ private slots:
     void refused_data();
     void refused();
     void feedback();
+    void feedbackListFull();
     void senderAllowed_data();
     void senderAllowed();
 };
@@ -54,6 +55,58 @@ lo_message message(const QString &types, const QVariantList &values)
         }
     }
     return m;
+}
+
+// One message as the bytes of a datagram, for sending from a socket of the test's own.
+QByteArray bytes(const char *path, lo_message m)
+{
+    size_t size = 0;
+    void *raw = lo_message_serialise(m, path, nullptr, &size);
+    const QByteArray out(static_cast<const char *>(raw), static_cast<qsizetype>(size));
+    free(raw);
+    lo_message_free(m);
+    return out;
+}
+
+// A feedback target: a UDP socket on loopback that collects the times sent to it.
+struct Target
+{
+    QUdpSocket socket;
+    QStringList times;
+    Target()
+    {
+        socket.bind(QHostAddress::LocalHost, 0);
+        QObject::connect(&socket, &QUdpSocket::readyRead, &socket, [this] {
+            while (socket.hasPendingDatagrams()) {
+                QByteArray d = socket.receiveDatagram().data();
+                int result = 0;
+                lo_message m
+                    = lo_message_deserialise(d.data(), static_cast<size_t>(d.size()), &result);
+                if (!m)
+                    continue;
+                if (QByteArray(lo_get_path(d.data(), d.size())) == "/rv38t/feedback/time"
+                    && QByteArray(lo_message_get_types(m)) == "s")
+                    times.append(QString::fromUtf8(
+                        reinterpret_cast<const char *>(lo_message_get_argv(m)[0])));
+                lo_message_free(m);
+            }
+        });
+    }
+    // Asks for feedback (0: to this socket's own port; -1: stop), sent from this socket.
+    void ask(quint16 oscPort, int port)
+    {
+        lo_message m = lo_message_new();
+        lo_message_add_int32(m, port);
+        socket.writeDatagram(bytes("/rv38t/feedback", m), QHostAddress::LocalHost, oscPort);
+    }
+};
+
+// Waits until the server has handled every datagram sent before this call.
+bool settled(RemoteFixture &f)
+{
+    QSignalSpy refused(f.osc.get(), &OscServer::refused);
+    send(f.osc->port(), "/rv38t/none", lo_message_new());
+    return refused.wait(5000);
 }
 
 } // namespace
@@ -127,6 +180,9 @@ void TestOscServer::refused_data()
     QTest::newRow("nudge-two-arguments")
         << QByteArray("/rv38t/nudge") << "ii" << QVariantList{60, 60};
     QTest::newRow("nudge-bool") << QByteArray("/rv38t/nudge") << "T" << QVariantList{true};
+    // At most a day less a second, as over HTTP.
+    QTest::newRow("time-hours-24") << QByteArray("/rv38t/time") << "s" << QVariantList{"24:00:00"};
+    QTest::newRow("nudge-past-a-day") << QByteArray("/rv38t/nudge") << "i" << QVariantList{86400};
 }
 
 void TestOscServer::refused()
@@ -155,42 +211,59 @@ void TestOscServer::feedback()
     f.setFields(QStringLiteral("00"), QStringLiteral("01"), QStringLiteral("30"));
     f.window->TIM_REBOUR->stop();
 
-    QUdpSocket listener;
-    QVERIFY(listener.bind(QHostAddress::LocalHost, 0));
-    QStringList times;
-    connect(&listener, &QUdpSocket::readyRead, this, [&] {
-        while (listener.hasPendingDatagrams()) {
-            QByteArray d = listener.receiveDatagram().data();
-            int result = 0;
-            lo_message m = lo_message_deserialise(d.data(), static_cast<size_t>(d.size()), &result);
-            if (!m)
-                continue;
-            const char *path = lo_get_path(d.data(), d.size());
-            if (QByteArray(path) == "/rv38t/feedback/time"
-                && QByteArray(lo_message_get_types(m)) == "s")
-                times.append(
-                    QString::fromUtf8(reinterpret_cast<const char *>(lo_message_get_argv(m)[0])));
-            lo_message_free(m);
-        }
-    });
-    send(f.osc->port(), "/rv38t/feedback", message(QStringLiteral("i"), {listener.localPort()}));
-    QTRY_COMPARE_WITH_TIMEOUT(times, QStringList{QStringLiteral("00:01:30")}, 5000);
+    Target listener;
+    listener.ask(f.osc->port(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(listener.times, QStringList{QStringLiteral("00:01:30")}, 5000);
 
     // Every change of the time, however made, goes back to the reply address.
     f.window->INP_DELAY[2]->setText(QStringLiteral("29"));
-    QTRY_COMPARE_WITH_TIMEOUT(times.size(), 2, 5000);
-    QCOMPARE(times.last(), QStringLiteral("00:01:29"));
+    QTRY_COMPARE_WITH_TIMEOUT(listener.times.size(), 2, 5000);
+    QCOMPARE(listener.times.last(), QStringLiteral("00:01:29"));
 
-    send(f.osc->port(), "/rv38t/feedback", message(QStringLiteral("i"), {-1}));
-    // After the stop, a change sends nothing: a datagram refused later proves the
-    // server has handled everything sent before it.
-    QSignalSpy refused(f.osc.get(), &OscServer::refused);
-    send(f.osc->port(), "/rv38t/none", message(QString(), {}));
-    QVERIFY(refused.wait(5000));
+    listener.ask(f.osc->port(), -1);
+    // After the stop, a change sends nothing.
+    QVERIFY(settled(f));
     f.window->INP_DELAY[2]->setText(QStringLiteral("28"));
-    send(f.osc->port(), "/rv38t/none", message(QString(), {}));
-    QVERIFY(refused.wait(5000));
-    QCOMPARE(times.size(), 2);
+    QVERIFY(settled(f));
+    QCOMPARE(listener.times.size(), 2);
+}
+
+// A full list keeps its targets: a newcomer is refused, not given a place that
+// silently ends QLab's; and only a target itself stops its replies.
+void TestOscServer::feedbackListFull()
+{
+    RemoteFixture f;
+    QVERIFY(f.oscListening);
+    f.setFields(QStringLiteral("00"), QStringLiteral("01"), QStringLiteral("30"));
+    f.window->TIM_REBOUR->stop();
+    std::vector<std::unique_ptr<Target>> targets;
+    for (int i = 0; i < OscServer::kMaxReplyTargets + 1; ++i) {
+        targets.push_back(std::make_unique<Target>());
+        targets.back()->ask(f.osc->port(), 0);
+    }
+    QVERIFY(settled(f));
+    QTRY_COMPARE_WITH_TIMEOUT(targets[7]->times.size(), 1, 5000);
+    QCOMPARE(targets[8]->times, QStringList());
+
+    // Another program on the same machine asks to stop the first one's replies.
+    Target other;
+    lo_message stop = lo_message_new();
+    lo_message_add_int32(stop, -1);
+    other.socket.writeDatagram(bytes("/rv38t/feedback", stop), QHostAddress::LocalHost,
+                               f.osc->port());
+    QVERIFY(settled(f));
+    f.window->INP_DELAY[2]->setText(QStringLiteral("29"));
+    QTRY_COMPARE_WITH_TIMEOUT(targets[0]->times.size(), 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(targets[7]->times.size(), 2, 5000);
+
+    // The first one stops its own; the place it frees is taken.
+    targets[0]->ask(f.osc->port(), -1);
+    targets[8]->ask(f.osc->port(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(targets[8]->times.size(), 1, 5000);
+    f.window->INP_DELAY[2]->setText(QStringLiteral("28"));
+    QTRY_COMPARE_WITH_TIMEOUT(targets[8]->times.size(), 2, 5000);
+    QVERIFY(settled(f));
+    QCOMPARE(targets[0]->times.size(), 2);
 }
 
 void TestOscServer::senderAllowed_data()
