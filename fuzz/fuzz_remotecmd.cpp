@@ -4,6 +4,9 @@
 
 #include "remote/command.h"
 #include "remote/httphead.h"
+#include "remote/listenaddress.h"
+
+#include <QHostAddress>
 
 #include <cstdint>
 #include <cstdlib>
@@ -21,6 +24,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (httphead::parse(head, &h, &status, &error)) {
         if (h.contentLength < 0)
             std::abort();
+        // Only this server's own names pass the Host check, always with the port.
+        if (listenaddress::hostNamesServer(h.field("host"), QHostAddress::LocalHost, 8080)
+            && !h.field("host").toLower().endsWith(":8080"))
+            std::abort();
+        // What the head says is a command is what the route makes one of.
+        const remotecmd::Route r = remotecmd::route(h.method, h.target, body);
+        const bool command = remotecmd::isCommand(h.method, h.target);
+        if ((r.kind == remotecmd::Route::Kind::Command) && !command)
+            std::abort();
+        if (command && r.kind == remotecmd::Route::Kind::None
+            && (r.parsed.status == 404 || r.parsed.status == 405))
+            std::abort();
     } else if (status != 400 && status != 431 && status != 501) {
         std::abort();
     }
@@ -32,8 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (r.kind == remotecmd::Route::Kind::Command) {
             const Command &c = r.parsed.command;
             if (c.kind == Command::Kind::SetTime
-                && (c.hours < 0 || c.hours > 99 || c.minutes < 0 || c.minutes > 59 || c.seconds < 0
-                    || c.seconds > 59))
+                && (c.hours < 0 || c.hours > remotecmd::kMaxHours || c.minutes < 0 || c.minutes > 59
+                    || c.seconds < 0 || c.seconds > 59))
                 std::abort();
             if (c.kind == Command::Kind::Nudge && std::abs(c.seconds) > remotecmd::kMaxNudge)
                 std::abort();

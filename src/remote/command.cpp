@@ -97,7 +97,7 @@ Parsed parseTimeText(const QString &text)
     if (parts.size() != 3)
         return Parsed::fail(400, QStringLiteral("time must be \"HH:MM:SS\""));
     int v[3] = {0, 0, 0};
-    const int max[3] = {99, 59, 59};
+    const int max[3] = {kMaxHours, 59, 59};
     for (int i = 0; i < 3; ++i) {
         const QString &p = parts[i];
         if (p.isEmpty() || p.size() > 2)
@@ -109,7 +109,7 @@ Parsed parseTimeText(const QString &text)
         v[i] = p.toInt();
         if (v[i] > max[i])
             return Parsed::fail(
-                400, QStringLiteral("time out of range: hours 0-99, minutes and seconds 0-59"));
+                400, QStringLiteral("time out of range: hours 0-23, minutes and seconds 0-59"));
     }
     return timeCommand(v[0], v[1], v[2]);
 }
@@ -138,7 +138,7 @@ Parsed parseCommandBody(const QByteArray &path, const QByteArray &body)
         }
         // Or the three parts as numbers; a missing part is 0.
         static const char *const names[3] = {"hours", "minutes", "seconds"};
-        const int max[3] = {99, 59, 59};
+        const int max[3] = {kMaxHours, 59, 59};
         int v[3] = {0, 0, 0};
         bool any = false;
         for (int i = 0; i < 3; ++i) {
@@ -172,16 +172,17 @@ Parsed parseCommandBody(const QByteArray &path, const QByteArray &body)
     return Parsed::fail(404, QStringLiteral("no such path"));
 }
 
-Route route(const QByteArray &method, const QByteArray &target, const QByteArray &body)
+namespace {
+
+struct Entry
 {
-    Route r;
-    const QByteArray path = pathOf(target);
-    struct Entry
-    {
-        const char *path;
-        const char *method;
-        Route::Kind kind;
-    };
+    const char *path;
+    const char *method;
+    Route::Kind kind;
+};
+
+const Entry *entryFor(const QByteArray &path)
+{
     static const Entry table[] = {
         {"/", "GET", Route::Kind::DisplayPage},       {"/control", "GET", Route::Kind::ControlPage},
         {"/api/state", "GET", Route::Kind::State},    {"/api/ws", "GET", Route::Kind::Push},
@@ -190,27 +191,45 @@ Route route(const QByteArray &method, const QByteArray &target, const QByteArray
         {"/api/nudge", "POST", Route::Kind::Command},
     };
     for (const Entry &e : table) {
-        if (path != e.path)
-            continue;
-        if (method != e.method) {
-            r.parsed
-                = Parsed::fail(405, QStringLiteral("%1 takes %2 only")
-                                        .arg(QString::fromLatin1(e.path), QLatin1String(e.method)));
-            r.allow = e.method;
-            return r;
-        }
-        r.kind = e.kind;
-        if (e.kind == Route::Kind::Command) {
-            r.parsed = parseCommandBody(path, body);
-            if (!r.parsed.ok)
-                r.kind = Route::Kind::None;
-        } else {
-            r.parsed.ok = true;
-            r.parsed.status = 200;
-        }
+        if (path == e.path)
+            return &e;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool isCommand(const QByteArray &method, const QByteArray &target)
+{
+    const Entry *e = entryFor(pathOf(target));
+    return e && e->kind == Route::Kind::Command && method == e->method;
+}
+
+Route route(const QByteArray &method, const QByteArray &target, const QByteArray &body)
+{
+    Route r;
+    const QByteArray path = pathOf(target);
+    const Entry *e = entryFor(path);
+    if (!e) {
+        r.parsed = Parsed::fail(404, QStringLiteral("no such path"));
         return r;
     }
-    r.parsed = Parsed::fail(404, QStringLiteral("no such path"));
+    if (method != e->method) {
+        r.parsed
+            = Parsed::fail(405, QStringLiteral("%1 takes %2 only")
+                                    .arg(QString::fromLatin1(e->path), QLatin1String(e->method)));
+        r.allow = e->method;
+        return r;
+    }
+    r.kind = e->kind;
+    if (e->kind == Route::Kind::Command) {
+        r.parsed = parseCommandBody(path, body);
+        if (!r.parsed.ok)
+            r.kind = Route::Kind::None;
+    } else {
+        r.parsed.ok = true;
+        r.parsed.status = 200;
+    }
     return r;
 }
 

@@ -9,7 +9,7 @@ struct Command
     enum class Kind { SetTime, Run, Pause, Reset, Nudge };
 
     Kind kind = Kind::Run;
-    int hours = 0;   // SetTime: 0..99
+    int hours = 0;   // SetTime: 0..23
     int minutes = 0; // SetTime: 0..59
     int seconds = 0; // SetTime: 0..59; Nudge: the signed amount
 
@@ -23,8 +23,11 @@ struct Command
 
 namespace remotecmd {
 
-// The largest amount a nudge may carry: the whole range of the fields.
-constexpr int kMaxNudge = 99 * 3600 + 59 * 60 + 59;
+// The remote sets at most a day less a second: the tick reduces a total modulo
+// one day, so a later time would show as another one a second later.
+constexpr int kMaxHours = 23;
+// The largest amount a nudge may carry: the whole of that range.
+constexpr int kMaxNudge = kMaxHours * 3600 + 59 * 60 + 59;
 // Request bodies above this are refused before they are read.
 constexpr int kMaxBody = 4096;
 
@@ -54,7 +57,7 @@ struct Parsed
     }
 };
 
-// "HH:MM:SS" with one or two digits per part, hours 0..99, minutes and seconds 0..59.
+// "HH:MM:SS" with one or two digits per part, hours 0..23, minutes and seconds 0..59.
 Parsed parseTimeText(const QString &text);
 
 // What an HTTP request asks for. Reads (pages, state, the push socket) need no body;
@@ -66,6 +69,10 @@ struct Route
     Parsed parsed;    // for Command, and for None: the error to answer with
     QByteArray allow; // for 405: the methods the path takes
 };
+
+// Whether a request is a command (a POST to one of the command paths), from its
+// head alone: who may send it is settled before its body is read.
+bool isCommand(const QByteArray &method, const QByteArray &target);
 
 // The whole request to action mapping: method, path (a query string is ignored)
 // and body. Pure, so it can be fed anything.

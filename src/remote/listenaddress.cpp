@@ -41,6 +41,29 @@ bool isLoopback(const QHostAddress &address)
     return address.isLoopback();
 }
 
+QHostAddress plain(const QHostAddress &address)
+{
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    return mapped ? QHostAddress(v4) : address;
+}
+
+bool hostNamesServer(const QByteArray &host, const QHostAddress &listening, quint16 port)
+{
+    const QByteArray h = host.toLower();
+    const QHostAddress own = plain(listening);
+    const QByteArray ownName = own.protocol() == QAbstractSocket::IPv6Protocol
+                                   ? '[' + own.toString().toLatin1() + ']'
+                                   : own.toString().toLatin1();
+    const QByteArray suffix = ':' + QByteArray::number(port);
+    for (const QByteArray &name :
+         {ownName, QByteArray("127.0.0.1"), QByteArray("localhost"), QByteArray("[::1]")}) {
+        if (h == name + suffix || (port == 80 && h == name))
+            return true;
+    }
+    return false;
+}
+
 bool parseSubnets(const QStringList &texts, QList<Subnet> *out, QString *error)
 {
     out->clear();
@@ -67,13 +90,11 @@ bool senderAllowed(const QHostAddress &sender, const QList<Subnet> &allowed)
     if (sender.isNull())
         return false;
     // A v4 sender on a dual-stack socket arrives as ::ffff:a.b.c.d.
-    bool mapped = false;
-    const quint32 v4 = sender.toIPv4Address(&mapped);
-    const QHostAddress plain = mapped ? QHostAddress(v4) : sender;
-    if (plain.isLoopback())
+    const QHostAddress p = plain(sender);
+    if (p.isLoopback())
         return true;
     for (const Subnet &s : allowed) {
-        if (plain.isInSubnet(s.first, s.second))
+        if (p.isInSubnet(s.first, s.second))
             return true;
     }
     return false;

@@ -1,22 +1,23 @@
 #pragma once
 
+#include "remote/httpconnection.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
 
 class QTcpServer;
-class QTcpSocket;
 class QWebSocket;
-class QWebSocketServer;
 class RemoteHub;
 struct HttpHead;
 
 // HTTP/1.1 and WebSocket remote control over one listening socket. A small
-// server of our own over QTcpServer: it refuses an oversized head or body
-// before reading it, bounds connections and what each may leave unread, and
-// hands the push socket's upgrade to Qt's WebSocket server.
-class RemoteServer : public QObject
+// server of our own over QTcpServer: each client is one HttpConnection with its
+// own deadline; the server bounds how many there are, from all and from one
+// address, settles who may do what before a body is read, and keeps the viewers
+// that the push socket's upgrades become.
+class RemoteServer : public QObject, private HttpConnection::Handler
 {
     Q_OBJECT
 public:
@@ -27,7 +28,9 @@ public:
         int maxViewers = 64;                  // WebSocket viewers, handshakes in flight included
         qint64 maxViewerBacklog = 256 * 1024; // unsent bytes before a viewer is dropped
         int maxConnections = 100; // HTTP connections at once, upgrades not yet read included
+        int maxPerAddress = 16;   // connections and viewers from one client address
         int idleMs = 15000;       // an HTTP connection silent this long is closed
+        int requestMs = 10000;    // a request must be whole this long after its first byte
     };
 
     explicit RemoteServer(RemoteHub &hub, QObject *parent = nullptr);
@@ -36,40 +39,44 @@ public:
     // Binds at once; false with a message the operator can act on.
     bool listen(const QHostAddress &address, quint16 port, QString *error);
     // When set, every control request must carry "Authorization: Bearer TOKEN".
+    // Without one, every request must name this server in its Host field.
     void setToken(const QByteArray &token) { m_token = token; }
     void setLimits(const Limits &limits) { m_limits = limits; }
 
     quint16 port() const;
     QHostAddress address() const;
-    int viewerCount() const { return static_cast<int>(m_viewers.size() + m_handshakes.size()); }
-    int connectionCount() const { return m_connections; }
+    int viewerCount() const;
+    int connectionCount() const;
 
 signals:
     void viewerDropped(const QString &peer);
 
 private:
+    struct Viewer
+    {
+        QWebSocket *socket = nullptr;
+        QHostAddress peer;
+    };
+
     void onNewConnection();
-    void serve(QTcpSocket *socket);
-    bool handle(QTcpSocket *socket, const HttpHead &head, const QByteArray &body);
-    void respond(QTcpSocket *socket, int status, const QByteArray &type, const QByteArray &body,
-                 bool keepAlive, const QByteArray &extraFields = QByteArray());
-    void respondError(QTcpSocket *socket, int status, const QString &error, bool keepAlive,
-                      const QByteArray &extraFields = QByteArray());
-    void upgrade(QTcpSocket *socket);
-    void onNewViewer();
+    Next headReceived(HttpConnection &connection, const HttpHead &head) override;
+    void requestReceived(HttpConnection &connection, const HttpHead &head,
+                         const QByteArray &body) override;
+    void onUpgraded(HttpConnection *connection, QWebSocket *viewer);
+    void removeViewer(QWebSocket *viewer);
     void push();
     void sendTo(QWebSocket *viewer, const QByteArray &json);
+    int fromAddress(const QHostAddress &peer) const;
+    bool hostAllowed(const HttpHead &head) const;
     bool authorised(const HttpHead &head) const;
     bool sameOrigin(const HttpHead &head) const;
     static QByteArray page(const QString &name);
 
     RemoteHub &m_hub;
     QTcpServer *m_tcp = nullptr;
-    QWebSocketServer *m_ws = nullptr;
-    QList<QWebSocket *> m_viewers;
+    QList<HttpConnection *> m_connections; // until each is finished
+    QList<Viewer> m_viewers;
     QByteArray m_token;
     QByteArray m_lastPush;
     Limits m_limits;
-    int m_connections = 0;
-    QList<QTcpSocket *> m_handshakes; // handed to Qt's WebSocket server, not yet viewers
 };

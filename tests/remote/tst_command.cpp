@@ -17,6 +17,8 @@ private slots:
     void listenAddress();
     void token_data();
     void token();
+    void hostNamesServer_data();
+    void hostNamesServer();
     void head_data();
     void head();
 };
@@ -48,11 +50,29 @@ void TestCommand::routes_data()
                          << int(K::Command) << 200;
     QTest::newRow("run-whitespace-body") << QByteArray("POST") << QByteArray("/api/run")
                                          << QByteArray(" \r\n") << int(K::Command) << 200;
-    QTest::newRow("nudge-negative")
-        << QByteArray("POST") << QByteArray("/api/nudge") << QByteArray(R"({"seconds":-359999})")
+    // The remote's range is one day less a second, both ways, to the second.
+    QTest::newRow("nudge-whole-day-down")
+        << QByteArray("POST") << QByteArray("/api/nudge") << QByteArray(R"({"seconds":-86399})")
+        << int(K::Command) << 200;
+    QTest::newRow("nudge-whole-day-up")
+        << QByteArray("POST") << QByteArray("/api/nudge") << QByteArray(R"({"seconds":86399})")
         << int(K::Command) << 200;
     QTest::newRow("nudge-past-range") << QByteArray("POST") << QByteArray("/api/nudge")
-                                      << QByteArray(R"({"seconds":360000})") << int(K::None) << 400;
+                                      << QByteArray(R"({"seconds":86400})") << int(K::None) << 400;
+    QTest::newRow("nudge-past-range-down")
+        << QByteArray("POST") << QByteArray("/api/nudge") << QByteArray(R"({"seconds":-86400})")
+        << int(K::None) << 400;
+    QTest::newRow("time-last-second-of-day")
+        << QByteArray("POST") << QByteArray("/api/time") << QByteArray(R"({"time":"23:59:59"})")
+        << int(K::Command) << 200;
+    QTest::newRow("time-hours-24") << QByteArray("POST") << QByteArray("/api/time")
+                                   << QByteArray(R"({"time":"24:00:00"})") << int(K::None) << 400;
+    QTest::newRow("time-hours-99") << QByteArray("POST") << QByteArray("/api/time")
+                                   << QByteArray(R"({"time":"99:59:59"})") << int(K::None) << 400;
+    QTest::newRow("parts-hours-23") << QByteArray("POST") << QByteArray("/api/time")
+                                    << QByteArray(R"({"hours":23})") << int(K::Command) << 200;
+    QTest::newRow("parts-hours-24") << QByteArray("POST") << QByteArray("/api/time")
+                                    << QByteArray(R"({"hours":24})") << int(K::None) << 400;
     QTest::newRow("nudge-null") << QByteArray("POST") << QByteArray("/api/nudge")
                                 << QByteArray(R"({"seconds":null})") << int(K::None) << 400;
     QTest::newRow("time-extra-fields")
@@ -144,6 +164,42 @@ void TestCommand::token()
     QFETCH(QByteArray, given);
     QFETCH(bool, match);
     QCOMPARE(listenaddress::tokenMatches(expected, given), match);
+}
+
+void TestCommand::hostNamesServer_data()
+{
+    QTest::addColumn<QByteArray>("host");
+    QTest::addColumn<QString>("listening");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("names");
+
+    QTest::newRow("loopback-v4") << QByteArray("127.0.0.1:8080") << "127.0.0.1" << 8080 << true;
+    QTest::newRow("localhost") << QByteArray("localhost:8080") << "127.0.0.1" << 8080 << true;
+    QTest::newRow("localhost-upper") << QByteArray("LocalHost:8080") << "127.0.0.1" << 8080 << true;
+    QTest::newRow("v6-loopback") << QByteArray("[::1]:8080") << "::1" << 8080 << true;
+    QTest::newRow("own-other-loopback")
+        << QByteArray("127.0.0.5:8080") << "127.0.0.5" << 8080 << true;
+    QTest::newRow("port-80-left-out") << QByteArray("localhost") << "127.0.0.1" << 80 << true;
+    // A rebound name agrees with its own Origin: only the Host gives it away.
+    QTest::newRow("rebound-name") << QByteArray("a.example:8080") << "127.0.0.1" << 8080 << false;
+    QTest::newRow("other-port") << QByteArray("127.0.0.1:8081") << "127.0.0.1" << 8080 << false;
+    QTest::newRow("port-left-out") << QByteArray("127.0.0.1") << "127.0.0.1" << 8080 << false;
+    QTest::newRow("missing") << QByteArray() << "127.0.0.1" << 8080 << false;
+    QTest::newRow("suffix-name") << QByteArray("localhost.a.example:8080") << "127.0.0.1" << 8080
+                                 << false;
+    QTest::newRow("userinfo") << QByteArray("127.0.0.1:8080@a.example") << "127.0.0.1" << 8080
+                              << false;
+    QTest::newRow("other-loopback-address")
+        << QByteArray("127.0.0.2:8080") << "127.0.0.1" << 8080 << false;
+}
+
+void TestCommand::hostNamesServer()
+{
+    QFETCH(QByteArray, host);
+    QFETCH(QString, listening);
+    QFETCH(int, port);
+    QFETCH(bool, names);
+    QCOMPARE(listenaddress::hostNamesServer(host, QHostAddress(listening), quint16(port)), names);
 }
 
 void TestCommand::head_data()

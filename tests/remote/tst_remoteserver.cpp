@@ -1,6 +1,8 @@
 #include "support/remotefixture.h"
 
 #include "countdown/countdown.h"
+#include "support/loopback.h"
+#include "support/tickwatch.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -26,6 +28,11 @@ private slots:
     void token_data();
     void token();
     void crossOriginCommandRefused();
+    void hostile_data();
+    void hostile();
+    void deadlines_data();
+    void deadlines();
+    void perAddressCap();
     void pushFollowsTick();
     void pushOnlyWhatChanged();
     void viewersCapped();
@@ -69,10 +76,10 @@ void TestRemoteServer::commands_data()
         << QByteArrayList{frame("010000"), frame("010200"), frame("010203")} << "01:02:03" << false
         << "REMOTE 127.0.0.1= TIME 01:02:03";
     QTest::newRow("time-numbers") << "00:00:00" << false << QByteArray("/api/time")
-                                  << QByteArray(R"({"hours":99,"minutes":59,"seconds":59})")
-                                  << QByteArrayList{frame("990000"), frame("995900"),
-                                                    frame("995959")}
-                                  << "99:59:59" << false << "REMOTE 127.0.0.1= TIME 99:59:59";
+                                  << QByteArray(R"({"hours":23,"minutes":59,"seconds":59})")
+                                  << QByteArrayList{frame("230000"), frame("235900"),
+                                                    frame("235959")}
+                                  << "23:59:59" << false << "REMOTE 127.0.0.1= TIME 23:59:59";
     QTest::newRow("run") << "00:01:30" << false << QByteArray("/api/run") << QByteArray()
                          << QByteArrayList{} << "00:01:30" << true << "REMOTE 127.0.0.1= RUN";
     QTest::newRow("run-empty-object")
@@ -94,10 +101,10 @@ void TestRemoteServer::commands_data()
     QTest::newRow("nudge-clamps-at-zero")
         << "00:00:30" << false << QByteArray("/api/nudge") << QByteArray(R"({"seconds":-60})")
         << QByteArrayList{frame("------")} << "00:00:00" << false << "REMOTE 127.0.0.1= NUDGE -60";
-    QTest::newRow("nudge-clamps-at-top")
-        << "99:59:00" << false << QByteArray("/api/nudge") << QByteArray(R"({"seconds":3600})")
-        << QByteArrayList{frame("995959")} << "99:59:59" << false
-        << "REMOTE 127.0.0.1= NUDGE +3600";
+    // Not 24:00:30, which the next tick would show as 00:00:29.
+    QTest::newRow("nudge-clamps-at-a-day")
+        << "23:59:30" << true << QByteArray("/api/nudge") << QByteArray(R"({"seconds":60})")
+        << QByteArrayList{frame("235959")} << "23:59:59" << true << "REMOTE 127.0.0.1= NUDGE +60";
     QTest::newRow("nudge-after-reset")
         << "::" << false << QByteArray("/api/nudge") << QByteArray(R"({"seconds":60})")
         << QByteArrayList{frame("------"), frame("000100"), frame("000100")} << "00:01:00" << false
@@ -150,6 +157,12 @@ void TestRemoteServer::badInput_data()
         << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":90})") << 400;
     QTest::newRow("time-minutes-60")
         << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":"00:60:00"})") << 400;
+    QTest::newRow("time-hours-24")
+        << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":"24:00:00"})") << 400;
+    QTest::newRow("hours-24") << QByteArray("POST") << "/api/time" << QByteArray(R"({"hours":24})")
+                              << 400;
+    QTest::newRow("nudge-past-a-day")
+        << QByteArray("POST") << "/api/nudge" << QByteArray(R"({"seconds":86400})") << 400;
     QTest::newRow("time-three-digits")
         << QByteArray("POST") << "/api/time" << QByteArray(R"({"time":"100:00:00"})") << 400;
     QTest::newRow("time-two-parts")
@@ -213,7 +226,7 @@ void TestRemoteServer::rawBadInput_data()
     QTest::addColumn<QByteArray>("statusLine");
 
     QTest::newRow("declared-body-too-large")
-        << QByteArray("POST /api/time HTTP/1.1\r\nHost: x\r\nContent-Length: 999999999\r\n\r\n")
+        << QByteArray("POST /api/time HTTP/1.1\r\nHost: HOST\r\nContent-Length: 999999999\r\n\r\n")
         << QByteArray("HTTP/1.1 413 ");
     QTest::newRow("head-too-large")
         << (QByteArray("GET /api/state HTTP/1.1\r\nX-Pad: ") + QByteArray(9000, 'a') + "\r\n\r\n")
@@ -239,7 +252,7 @@ void TestRemoteServer::rawBadInput()
     f.clearSent();
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, f.server->port());
-    client.write(request);
+    client.write(QByteArray(request).replace("HOST", f.host()));
     QSignalSpy closed(&client, &QTcpSocket::disconnected);
     const QByteArray answer = readUntilBlankLine(client, 1 << 20);
     QVERIFY2(answer.startsWith(statusLine), answer.left(80).constData());
@@ -300,6 +313,178 @@ void TestRemoteServer::crossOriginCommandRefused()
     QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 403);
     QVERIFY(!f.window->SW_GO->isChecked());
     reply->deleteLater();
+}
+
+// What a web page of another site, or a careless client, can send: refused
+// with nothing changed, while the same request done right is taken.
+void TestRemoteServer::hostile_data()
+{
+    QTest::addColumn<QByteArray>("token");
+    QTest::addColumn<QByteArray>("request"); // HOST: this server's host and port
+    QTest::addColumn<QByteArray>("statusLine");
+
+    const QByteArray ws = "Upgrade: websocket\r\nConnection: Upgrade\r\n"
+                          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                          "Sec-WebSocket-Version: 13\r\n";
+    // DNS rebinding: the page's own name, now pointing here; Host and Origin agree.
+    QTest::newRow("rebound-command")
+        << QByteArray()
+        << QByteArray("POST /api/run HTTP/1.1\r\nHost: a.example:PORT\r\n"
+                      "Origin: http://a.example:PORT\r\nContent-Length: 0\r\n\r\n")
+        << QByteArray("HTTP/1.1 403 ");
+    QTest::newRow("rebound-state")
+        << QByteArray() << QByteArray("GET /api/state HTTP/1.1\r\nHost: a.example:PORT\r\n\r\n")
+        << QByteArray("HTTP/1.1 403 ");
+    QTest::newRow("rebound-page") << QByteArray()
+                                  << QByteArray(
+                                         "GET /control HTTP/1.1\r\nHost: a.example:PORT\r\n\r\n")
+                                  << QByteArray("HTTP/1.1 403 ");
+    QTest::newRow("rebound-upgrade")
+        << QByteArray()
+        << "GET /api/ws HTTP/1.1\r\nHost: a.example:PORT\r\nOrigin: http://a.example:PORT\r\n" + ws
+               + "\r\n"
+        << QByteArray("HTTP/1.1 403 ");
+    QTest::newRow("no-host") << QByteArray()
+                             << QByteArray("POST /api/run HTTP/1.1\r\nContent-Length: 0\r\n\r\n")
+                             << QByteArray("HTTP/1.1 403 ");
+    // With a token the token guards the commands; any name may reach the server.
+    QTest::newRow("token-any-host-reads")
+        << QByteArray("s3cret")
+        << QByteArray("GET /api/state HTTP/1.1\r\nHost: show-pc:PORT\r\n\r\n")
+        << QByteArray("HTTP/1.1 200 ");
+    // Any page may open a WebSocket to loopback: its Origin must be this server.
+    QTest::newRow("foreign-origin-upgrade")
+        << QByteArray()
+        << "GET /api/ws HTTP/1.1\r\nHost: HOST\r\nOrigin: http://a.example\r\n" + ws + "\r\n"
+        << QByteArray("HTTP/1.1 403 ");
+    QTest::newRow("null-origin-upgrade")
+        << QByteArray() << "GET /api/ws HTTP/1.1\r\nHost: HOST\r\nOrigin: null\r\n" + ws + "\r\n"
+        << QByteArray("HTTP/1.1 403 ");
+    QTest::newRow("token-foreign-origin-upgrade")
+        << QByteArray("s3cret")
+        << "GET /api/ws HTTP/1.1\r\nHost: HOST\r\nOrigin: http://a.example\r\n" + ws + "\r\n"
+        << QByteArray("HTTP/1.1 403 ");
+    QTest::newRow("own-origin-upgrade")
+        << QByteArray()
+        << "GET /api/ws HTTP/1.1\r\nHost: HOST\r\nOrigin: http://HOST\r\n" + ws + "\r\n"
+        << QByteArray("HTTP/1.1 101 ");
+    QTest::newRow("tool-upgrade") << QByteArray()
+                                  << "GET /api/ws HTTP/1.1\r\nHost: HOST\r\n" + ws + "\r\n"
+                                  << QByteArray("HTTP/1.1 101 ");
+    // The token is settled before the client is asked for its body.
+    QTest::newRow("token-before-continue")
+        << QByteArray("s3cret")
+        << QByteArray("POST /api/time HTTP/1.1\r\nHost: HOST\r\nExpect: 100-continue\r\n"
+                      "Content-Length: 19\r\n\r\n")
+        << QByteArray("HTTP/1.1 401 ");
+}
+
+void TestRemoteServer::hostile()
+{
+    QFETCH(QByteArray, token);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, statusLine);
+
+    RemoteFixture f(token);
+    QVERIFY(f.listening);
+    f.setFields(QStringLiteral("00"), QStringLiteral("01"), QStringLiteral("30"));
+    f.window->TIM_REBOUR->stop();
+    f.clearSent();
+    const QString logBefore = f.log();
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, f.server->port());
+    client.write(
+        request.replace("HOST", f.host()).replace("PORT", QByteArray::number(f.server->port())));
+    QByteArray answer = readUntilBlankLine(client, 1 << 16);
+    QVERIFY2(answer.startsWith(statusLine), answer.constData());
+    QVERIFY2(!answer.contains("100 Continue"), answer.constData());
+    QCOMPARE(f.frames(), QByteArrayList());
+    QCOMPARE(f.fields(), QStringLiteral("00:01:30"));
+    QVERIFY(!f.window->SW_GO->isChecked());
+    QCOMPARE(f.log(), logBefore);
+    if (statusLine.contains(" 4")) {
+        // The refusal says why, and the bytes after the head never become a viewer.
+        QVERIFY(readUntil(&client, answer, [&] { return answer.contains("{\"error\":"); }));
+        QCOMPARE(f.server->viewerCount(), 0);
+    }
+}
+
+// A client that starts a request and never finishes it, or one that goes quiet
+// between requests, gives its place back by the deadline.
+void TestRemoteServer::deadlines_data()
+{
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<QByteArray>("trickle");    // one byte of it every 50 ms, for ever
+    QTest::addColumn<QByteArray>("statusLine"); // "" : closed without an answer
+
+    QTest::newRow("trickled-head")
+        << QByteArray("GET / HTTP/1.1\r\n") << QByteArray(1000, 'X') << QByteArray("HTTP/1.1 408 ");
+    QTest::newRow("trickled-body") << QByteArray("POST /api/time HTTP/1.1\r\nHost: HOST\r\n"
+                                                 "Content-Length: 400\r\n\r\n")
+                                   << QByteArray(400, ' ') << QByteArray("HTTP/1.1 408 ");
+    QTest::newRow("idle-between-requests") << QByteArray() << QByteArray() << QByteArray();
+}
+
+void TestRemoteServer::deadlines()
+{
+    QFETCH(QByteArray, start);
+    QFETCH(QByteArray, trickle);
+    QFETCH(QByteArray, statusLine);
+
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    RemoteServer::Limits limits;
+    limits.requestMs = 600;
+    limits.idleMs = 600;
+    f.server->setLimits(limits);
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, f.server->port());
+    QVERIFY(client.waitForConnected(5000));
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->connectionCount(), 1, 5000);
+    QElapsedTimer clock;
+    clock.start();
+    client.write(start.replace("HOST", f.host()));
+    qsizetype sent = 0;
+    QTimer drip;
+    connect(&drip, &QTimer::timeout, &client, [&] {
+        if (sent < trickle.size())
+            client.write(trickle.mid(sent++, 1));
+    });
+    drip.start(50);
+    QSignalSpy closed(&client, &QTcpSocket::disconnected);
+    QVERIFY(closed.wait(5000));
+    const QByteArray answer = client.readAll();
+    // Bytes that keep coming do not push the deadline on.
+    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+    if (statusLine.isEmpty())
+        QCOMPARE(answer, QByteArray());
+    else
+        QVERIFY2(answer.startsWith(statusLine) && answer.contains("{\"error\":"),
+                 answer.constData());
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->connectionCount(), 0, 5000);
+}
+
+// One address holding its share is refused more at once; another address, and
+// the same one once a place is free, are served.
+void TestRemoteServer::perAddressCap()
+{
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    RemoteServer::Limits limits;
+    limits.maxPerAddress = 3;
+    f.server->setLimits(limits);
+    std::vector<std::unique_ptr<QTcpSocket>> held;
+    for (int i = 0; i < 3; ++i) {
+        held.push_back(std::make_unique<QTcpSocket>());
+        held.back()->connectToHost(QHostAddress::LocalHost, f.server->port());
+        held.back()->write("GET / HTTP/1.1\r\n"); // and never the rest
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->connectionCount(), 3, 5000);
+    QCOMPARE(f.stateFrom(QStringLiteral("127.0.0.1")), QByteArray());
+    QVERIFY(f.stateFrom(QStringLiteral("127.0.0.2")).startsWith("HTTP/1.1 200 "));
+    held.front()->abort();
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->connectionCount(), 2, 5000);
+    QVERIFY(f.stateFrom(QStringLiteral("127.0.0.1")).startsWith("HTTP/1.1 200 "));
 }
 
 void TestRemoteServer::pushFollowsTick()
@@ -389,6 +574,9 @@ void TestRemoteServer::viewersCapped()
 {
     RemoteFixture f;
     QVERIFY(f.listening);
+    RemoteServer::Limits limits;
+    limits.maxPerAddress = 100; // every viewer here comes from 127.0.0.1
+    f.server->setLimits(limits);
     const QUrl url(QStringLiteral("ws://127.0.0.1:%1/api/ws").arg(f.server->port()));
     std::vector<std::unique_ptr<QWebSocket>> viewers;
     int connected = 0;
@@ -421,13 +609,17 @@ void TestRemoteServer::badHandshakesFreeTheirPlace()
 {
     RemoteFixture f;
     QVERIFY(f.listening);
+    RemoteServer::Limits limits;
+    limits.maxPerAddress = 100;
+    f.server->setLimits(limits);
     // Upgrades that cannot become viewers (no key) are refused and hold no place.
     std::vector<std::unique_ptr<QTcpSocket>> bad;
     for (int i = 0; i < 70; ++i) {
         bad.push_back(std::make_unique<QTcpSocket>());
         bad.back()->connectToHost(QHostAddress::LocalHost, f.server->port());
-        bad.back()->write("GET /api/ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
-                          "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n\r\n");
+        bad.back()->write("GET /api/ws HTTP/1.1\r\nHost: " + f.host()
+                          + "\r\nUpgrade: websocket\r\n"
+                            "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n\r\n");
     }
     for (auto &s : bad) {
         const QByteArray a = readUntilBlankLine(*s, 1 << 16);
@@ -459,37 +651,33 @@ void TestRemoteServer::slowViewerDropped()
     QTRY_COMPARE_WITH_TIMEOUT(stalled.state(), QAbstractSocket::ConnectedState, 5000);
     // A small fixed window, so the kernel does not soak up what Qt must bound.
     stalled.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
-    stalled.write(
-        "GET /api/ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    stalled.write("GET /api/ws HTTP/1.1\r\nHost: " + f.host()
+                  + "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: "
+                    "13\r\n\r\n");
     const QByteArray handshake = readUntilBlankLine(stalled, 1);
     QVERIFY2(handshake.startsWith("HTTP/1.1 101"), handshake.constData());
     stalled.setReadBufferSize(1); // from here on the test never reads it
     QTRY_COMPARE_WITH_TIMEOUT(f.server->viewerCount(), 2, 5000);
 
     // The countdown runs on its real timer while large states are pushed.
-    QList<qint64> ticks;
-    QElapsedTimer clock;
-    clock.start();
-    connect(f.window->INP_DELAY[2], &QLineEdit::textChanged, this,
-            [&] { ticks.append(clock.elapsed()); });
+    TickWatch watch(f.window->INP_DELAY[2]);
     f.setFields(QStringLiteral("01"), QStringLiteral("00"), QStringLiteral("00"));
     f.window->SW_GO->setChecked(true);
-    ticks.clear();
+    QElapsedTimer clock;
+    clock.start();
+    const int ticksBefore = watch.ticks();
     const QString pad(16 * 1024, QLatin1Char('x'));
     int n = 0;
-    while (clock.elapsed() < 15000 && (dropped.isEmpty() || ticks.size() < 3)) {
+    while (clock.elapsed() < 15000 && (dropped.isEmpty() || watch.ticks() < ticksBefore + 4)) {
         f.window->INP_TITLE->setText(pad + QString::number(n++));
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     QCOMPARE(dropped.size(), 1);
     QCOMPARE(f.server->viewerCount(), 1);
     QVERIFY(reader.state() == QAbstractSocket::ConnectedState);
-    QVERIFY2(ticks.size() >= 3, qPrintable(QString::number(ticks.size())));
-    for (qsizetype i = 1; i < ticks.size(); ++i) {
-        const qint64 gap = ticks[i] - ticks[i - 1];
-        QVERIFY2(gap > 950 && gap < 1050, qPrintable(QStringLiteral("tick gap %1 ms").arg(gap)));
-    }
+    QVERIFY2(watch.ticks() >= ticksBefore + 4, qPrintable(QString::number(watch.ticks())));
+    QVERIFY2(watch.fault().isEmpty(), qPrintable(watch.fault()));
 }
 
 QTEST_MAIN(TestRemoteServer)

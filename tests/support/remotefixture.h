@@ -27,7 +27,9 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <memory>
 
@@ -84,6 +86,9 @@ struct RemoteFixture
     }
     QString log() const { return window->eventLog()->text(); }
 
+    // What a client of this server puts in its Host field.
+    QByteArray host() const { return "127.0.0.1:" + QByteArray::number(server->port()); }
+
     QUrl url(const QString &path) const
     {
         return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(server->port()).arg(path));
@@ -95,6 +100,32 @@ struct RemoteFixture
         QJsonObject json;
         QByteArray body;
     };
+    // One raw request from a socket bound to `from`: the answer up to the end
+    // of its head, or what came before the server closed ("" when refused).
+    QByteArray exchange(const QString &from, const QByteArray &request, int timeoutMs = 5000)
+    {
+        QTcpSocket c;
+        c.bind(QHostAddress(from));
+        c.connectToHost(QHostAddress::LocalHost, server->port());
+        c.write(request);
+        QByteArray got;
+        QEventLoop loop;
+        QObject::connect(&c, &QTcpSocket::readyRead, &loop, [&] {
+            got += c.readAll();
+            if (got.contains("\r\n\r\n"))
+                loop.quit();
+        });
+        QObject::connect(&c, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
+        QObject::connect(&c, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        loop.exec();
+        return got;
+    }
+    QByteArray stateFrom(const QString &from)
+    {
+        return exchange(from, "GET /api/state HTTP/1.1\r\nHost: " + host() + "\r\n\r\n");
+    }
+
     // One request over QNetworkAccessManager, waited for.
     Answer request(const QByteArray &method, const QString &path,
                    const QByteArray &body = QByteArray(),
