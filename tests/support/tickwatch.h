@@ -46,6 +46,15 @@ public:
 
     int ticks() const { return static_cast<int>(m_ticks.size()); }
 
+    // "worst tick gap off by N ms (bare timer: M ms)", for the figures.
+    QString summary() const
+    {
+        const QMutexLocker lock(&m_mutex);
+        return QStringLiteral("worst tick gap off by %1 ms (bare timer: %2 ms)")
+            .arg(worst(m_ticks))
+            .arg(worst(m_bare));
+    }
+
     // Empty when every gap between ticks lies within 1000 ms by no more than
     // 50 ms beyond the bare timer's own worst gap; else what went wrong.
     QString fault() const
