@@ -223,6 +223,10 @@ bool RemoteServer::handle(QTcpSocket *socket, const HttpHead &head, const QByteA
         respondError(socket, 400, QStringLiteral("/api/ws takes a WebSocket upgrade"), keep);
         return keep;
     case remotecmd::Route::Kind::Command: {
+        if (!m_hub.refusal().isEmpty()) {
+            respondError(socket, 409, m_hub.refusal(), keep);
+            return keep;
+        }
         const QString peer = socket->peerAddress().toString();
         bool mapped = false;
         const quint32 v4 = socket->peerAddress().toIPv4Address(&mapped);
