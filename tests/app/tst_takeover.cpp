@@ -27,7 +27,9 @@ const quint16 kMainRemote = 8080;                     // a namespace of our own:
 const quint16 kStandbyRemote = 8081;
 const QString kTable = QStringLiteral("rv38t_standby");
 
-enum class Death { Kill, Stop, Drop };
+// Cut: not a death. The main lives and still reaches the display; only the
+// link between the two consoles is cut (split brain).
+enum class Death { Kill, Stop, Drop, Cut };
 
 int seconds(const QString &hhmmss)
 {
@@ -221,6 +223,15 @@ QTime TestTakeover::kill(Death death)
                                            "oifname \"%2\" drop; }\n}\n")
                                 .arg(kTable, NamespacePair::kDisplayLink));
         break;
+    case Death::Cut:
+        m_net->nftInDisplay(QStringLiteral("table inet %1 {\n"
+                                           " chain in { type filter hook input priority 0; "
+                                           "tcp dport %2 drop; }\n"
+                                           " chain out { type filter hook output priority 0; "
+                                           "tcp sport %2 drop; }\n}\n")
+                                .arg(kTable)
+                                .arg(kMainRemote));
+        break;
     }
     return at;
 }
@@ -280,12 +291,13 @@ void TestTakeover::takeover_data()
     QTest::newRow("sigkill") << int(Death::Kill);
     QTest::newRow("sigstop") << int(Death::Stop);
     QTest::newRow("packets-dropped") << int(Death::Drop);
+    QTest::newRow("split-brain") << int(Death::Cut);
 }
 
 void TestTakeover::takeover()
 {
     QFETCH(int, death);
-    if (death == int(Death::Drop) && !m_nft)
+    if ((death == int(Death::Drop) || death == int(Death::Cut)) && !m_nft)
         QSKIP("nftables does not work in a namespace here; skipped");
     startShow();
     if (QTest::currentTestFailed())
@@ -301,6 +313,19 @@ void TestTakeover::takeover()
     QVERIFY2(o.gapMs >= 0 && o.gapMs <= 4000, qPrintable(QString::number(o.gapMs)));
     QVERIFY2(qAbs(o.errorS) <= 1, qPrintable(QString::number(o.errorS)));
     QVERIFY(o.runsOn);
+    if (death == int(Death::Cut)) {
+        // Both drive the display now: what it shows for the next 3 s, frame by frame.
+        const QTime from = QTime::currentTime();
+        QTest::qWait(3000);
+        QStringList shown;
+        for (const Event &e : std::as_const(m_events))
+            if (e.what == QLatin1String("frame") && e.at >= from)
+                shown.append(e.at.toString(QStringLiteral("ss.zzz")) + QLatin1Char(' ') + e.text);
+        qInfo().noquote() << "split brain, the display's frames:"
+                          << shown.join(QStringLiteral(", "));
+        // The main, cut off from us too, cannot be asked; it still drives the display.
+        QVERIFY(!shown.isEmpty());
+    }
     QCOMPARE(stateOf("127.0.0.1", kStandbyRemote).value("role").toString(), QStringLiteral("main"));
     QFile saved(m_dirs->filePath(QStringLiteral("standby/LST_IP.CFG")));
     QVERIFY(saved.open(QIODevice::ReadOnly));
