@@ -150,7 +150,10 @@ void Follower::onProbeFailed()
 bool Follower::take(const QByteArray &json)
 {
     Followed f;
-    if (!followed::fromJson(json, &f))
+    // A standby is followed by nobody: were it to take over while its own main
+    // lives, two consoles would drive the displays. Once it has taken over it
+    // says "main", and is followed from then on.
+    if (!followed::fromJson(json, &f) || f.role == QLatin1String("standby"))
         return false;
     const qint64 now = m_clock();
     m_lastHeard = now;

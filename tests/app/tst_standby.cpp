@@ -110,6 +110,13 @@ void TestStandby::followsWithoutDrivingAnything()
     QCOMPARE(f.link->opens, 1);
     QCOMPARE(f.entries(), QStringList()); // its own list is not the show's
 
+    // A standby of a standby is no standby: nothing is taken from it.
+    QByteArray ofStandby = state("00:10:00", true);
+    ofStandby.replace(R"("role":"main")", R"("role":"standby")");
+    emit f.link->message(ofStandby);
+    QVERIFY(!f.follower->hasFollowed());
+    QCOMPARE(f.remote.fields(), QStringLiteral("00:00:00"));
+
     emit f.link->message(state("00:10:00", true));
     QCOMPARE(f.remote.fields(), QStringLiteral("00:10:00"));
     QVERIFY(w.SW_GO->isChecked());
