@@ -1,4 +1,5 @@
 #include "standby/follower.h"
+#include "support/consoleprocess.h"
 #include "standby/mainlink.h"
 #include "support/remotefixture.h"
 
@@ -98,6 +99,7 @@ private slots:
     void takeover_data();
     void takeover();
     void commandsRefused();
+    void nameStopsTheProgram();
 };
 
 void TestStandby::followsWithoutDrivingAnything()
@@ -303,6 +305,18 @@ void TestStandby::commandsRefused()
 
     QVERIFY(!f.remote.window->SW_GO->isChecked());
     QCOMPARE(f.remote.log(), logBefore);
+}
+
+void TestStandby::nameStopsTheProgram()
+{
+    QTemporaryDir dir;
+    QProcess console;
+    console.setWorkingDirectory(dir.path());
+    startConsole(console, {"--standby", "main.local:8080"});
+    QVERIFY(console.waitForFinished(20000));
+    QCOMPARE(console.exitCode(), 2);
+    QVERIFY(console.readAllStandardError().contains("--standby main.local:8080"));
+    QVERIFY(QDir(dir.path()).isEmpty()); // stopped before it took the directory
 }
 
 QTEST_MAIN(TestStandby)
