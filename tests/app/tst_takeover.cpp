@@ -171,7 +171,7 @@ void TestTakeover::startShow()
                                "--remote-token", "show", "--dir", m_dirs->filePath("main")});
     }));
     QTRY_VERIFY_WITH_TIMEOUT(!stateOf(kMain, kMainRemote).isEmpty(), 15000);
-    http(kMain, kMainRemote, "POST", "/api/time", R"({"time":"00:10:00"})");
+    http(kMain, kMainRemote, "POST", "/api/time", R"({"time":"00:30:00"})");
     http(kMain, kMainRemote, "POST", "/api/run", "{}");
     QTRY_VERIFY_WITH_TIMEOUT(stateOf(kMain, kMainRemote).value("lamp").toString() == "green",
                              10000);
