@@ -384,8 +384,8 @@ void TestTakeover::benchKills()
     int worstError = 0;
     for (int e : errors)
         worstError = qMax(worstError, qAbs(e));
-    qInfo().noquote() << QStringLiteral("RESULT kills %1 gap-median-ms %2 gap-worst-ms %3 "
-                                        "error-worst-s %4 floor-ms 3000")
+    qInfo().noquote() << QStringLiteral("RESULT kills=%1 gap-median-ms=%2 gap-worst-ms=%3 "
+                                        "error-worst-s=%4 floor-ms=3000")
                              .arg(kills)
                              .arg(gaps[gaps.size() / 2])
                              .arg(gaps.last())
