@@ -5,6 +5,9 @@
 #include "app/unixsignals.h"
 #include "app/workdir.h"
 #include "core/qtsockets.h"
+#include "standby/followed.h"
+#include "standby/follower.h"
+#include "standby/mainlink.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -95,6 +98,15 @@ int main(int argc, char *argv[])
     window.Form_Load();
     if (remote)
         wireRemote(window, remote->hub());
+    if (!parsed.options.standby.isEmpty()) {
+        // Checked when the options were parsed; nothing connects to a display from here on.
+        followed::MainAddress main;
+        QString unused;
+        followed::parseMain(parsed.options.standby, &main, &unused);
+        Follower *follower = wireStandby(window, main, std::make_unique<QtMainLink>(main),
+                                         remote ? &remote->hub() : nullptr);
+        follower->start();
+    }
 #ifdef RV38T_REPORT_SHOWN
     window.installEventFilter(&shown);
 #endif

@@ -1,5 +1,7 @@
 #include "app/options.h"
 
+#include "standby/followed.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -36,7 +38,12 @@ ParsedOptions parseOptions(const QStringList &arguments)
         QStringLiteral("data-dir"),
         QStringLiteral(
             "Keep the files in the user's own data directory (as the menu entry starts it)."));
-    parser.addOptions({remote, token, osc, oscAllow, dir, dataDir});
+    const QCommandLineOption standby(
+        QStringLiteral("standby"),
+        QStringLiteral("Follow the main console whose remote control listens at HOST:PORT, "
+                       "and take over its displays if it dies."),
+        QStringLiteral("HOST:PORT"));
+    parser.addOptions({remote, token, osc, oscAllow, dir, dataDir, standby});
 
     ParsedOptions out;
     if (!parser.parse(arguments)) {
@@ -66,7 +73,17 @@ ParsedOptions parseOptions(const QStringList &arguments)
         out.message = QStringLiteral("--dir and --data-dir exclude each other.");
         return out;
     }
+    if (parser.isSet(standby)) {
+        followed::MainAddress main;
+        QString error;
+        if (!followed::parseMain(parser.value(standby), &main, &error)) {
+            out.outcome = ParsedOptions::Outcome::ExitError;
+            out.message = QStringLiteral("--standby ") + error;
+            return out;
+        }
+    }
     Options &o = out.options;
+    o.standby = parser.value(standby);
     o.remote = parser.value(remote);
     o.remoteToken = parser.value(token);
     o.osc = parser.value(osc);

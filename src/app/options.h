@@ -12,6 +12,7 @@ struct Options
     QString osc;          // --osc [ADDR:]PORT: OSC over UDP
     QStringList oscAllow; // --osc-allow CIDR (repeatable): OSC senders beyond loopback
     QString dir;          // --dir DIR: work in DIR instead of the current directory
+    QString standby;      // --standby HOST:PORT: follow the main console whose remote is there
     bool dataDir = false; // --data-dir: work in the user's own data directory (the menu's choice)
 };
 

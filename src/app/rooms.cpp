@@ -7,15 +7,19 @@
 #include "core/socketarray.h"
 #include "countdown/countdown.h"
 #include "countdown/timeframesender.h"
+#include "countdown/timemath.h"
 #include "links/addresslist.h"
 #include "links/healthbook.h"
 #include "links/supervisor.h"
-#include "countdown/timemath.h"
 #include "remote/remotehub.h"
+#include "standby/follower.h"
+#include "standby/mainlink.h"
 
 #include <QCheckBox>
+#include <QListWidget>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 Rooms wireRooms(MainWindow &w)
 {
@@ -105,4 +109,103 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     QObject::connect(lamp, &ShapeWidget::fillColorChanged, h, &RemoteHub::notifyChanged);
     if (health)
         QObject::connect(health, &HealthBook::changed, h, &RemoteHub::notifyChanged);
+}
+
+namespace {
+
+// What the operator could change: off while following, so nobody types into
+// the console that does not drive the displays.
+QList<QWidget *> operatorControls(MainWindow &w)
+{
+    return {w.INP_DELAY[0], w.INP_DELAY[1], w.INP_DELAY[2], w.INP_TITLE, w.SW_GO,
+            w.B_RESET,      w.B_IP_ADD,     w.B_IP_DEL,     w.INP_IP,    w.LST_IP};
+}
+
+void showEntries(AddressList &list, const QStringList &texts)
+{
+    QStringList shown;
+    for (int i = 0; i < list.count(); ++i)
+        shown.append(list.text(i));
+    if (shown != texts.mid(0, AddressList::kMaxEntries))
+        list.setEntries(texts);
+}
+
+// The main's state as it stands: texts as they are, Run as it is, but the
+// countdown never ticks here; the main's pushes move it.
+void showFollowed(MainWindow &w, const Followed &f)
+{
+    showEntries(*w.addressList(), f.list);
+    w.INP_TITLE->setText(f.title);
+    for (int i = 0; i < 3; ++i)
+        w.INP_DELAY[i]->setText(f.fields[i]);
+    w.SW_GO->setChecked(f.running);
+    w.TIM_REBOUR->stop();
+}
+
+void takeOver(MainWindow &w, RemoteHub *hub, const Followed &f, qint64 msSincePush)
+{
+    if (hub)
+        hub->setFollowing(QString());
+    // Saved as every save does, so a restart comes back with the show's list and title.
+    showEntries(*w.addressList(), f.list);
+    w.addressList()->IP_LIST_SAVE();
+    w.INP_TITLE->setText(f.title);
+    w.title()->INP_TITLE_LostFocus();
+    for (QWidget *c : operatorControls(w))
+        c->setEnabled(true);
+    w.setWindowTitle(MainWindow::kCaption);
+
+    if (f.running) {
+        // Where the main would be now, not where it was when it last spoke: the
+        // displays must not be set back by the seconds detection took.
+        using timemath::numericValue;
+        using timemath::roundHalfEven;
+        const int pushed = 3600 * roundHalfEven(numericValue(f.fields[0]))
+                           + 60 * roundHalfEven(numericValue(f.fields[1]))
+                           + roundHalfEven(numericValue(f.fields[2]));
+        const int now = followed::secondsNow(pushed, msSincePush) % 86400;
+        w.INP_DELAY[0]->setText(timemath::twoDigits(now / 3600));
+        w.INP_DELAY[1]->setText(timemath::twoDigits(now / 60 % 60));
+        w.INP_DELAY[2]->setText(timemath::twoDigits(now % 60));
+        // Already checked while following: the handling runs again to start the timer.
+        w.SW_GO->setChecked(now > 0);
+        w.countdown()->SW_GO_Click();
+    }
+    // Every display is connected now, not at the next tick, and gets the time on connecting.
+    w.TIM_IP_CON->start(1000);
+    w.supervisor()->TIM_IP_CON_Timer();
+}
+
+} // namespace
+
+Follower *wireStandby(MainWindow &w, const followed::MainAddress &main,
+                      std::unique_ptr<MainLink> link, RemoteHub *hub)
+{
+    // Nothing connects while following: the supervisor never ticks, no entry
+    // is ever marked, so no frame and no recovery datagram leaves.
+    w.TIM_IP_CON->stop();
+    w.TIM_REBOUR->stop();
+    w.addressList()->setEntries({});
+    for (QWidget *c : operatorControls(w))
+        c->setEnabled(false);
+    w.setWindowTitle(MainWindow::kCaption + QStringLiteral("   STANDBY of ") + main.text);
+    if (hub)
+        hub->setFollowing(main.text);
+
+    EventLog *log = w.eventLog();
+    ShapeWidget *lamp = w.TCP_OK;
+    const QString mainText = main.text;
+    Follower::Hooks hooks;
+    hooks.log = [log](const QString &message) { log->LOG_APPEND(message); };
+    hooks.show = [&w](const Followed &f) { showFollowed(w, f); };
+    hooks.lamp = [lamp, mainText](bool live, bool green) {
+        lamp->setFillColor(live && green ? Supervisor::kLampGreen : Supervisor::kLampRed);
+        const QString text = live ? QStringLiteral("STANDBY: the lamp of %1").arg(mainText)
+                                  : QStringLiteral("STANDBY: no link to %1").arg(mainText);
+        lamp->setToolTip(text);
+        lamp->setAccessibleDescription(text);
+    };
+    hooks.takeOver
+        = [&w, hub](const Followed &f, qint64 msSincePush) { takeOver(w, hub, f, msSincePush); };
+    return new Follower(main, std::move(link), std::move(hooks), &w);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 class AddressList;
 class Countdown;
 class EventLog;
@@ -9,6 +11,11 @@ class RemoteHub;
 class Supervisor;
 class TimeFrameSender;
 class Title;
+class Follower;
+class MainLink;
+namespace followed {
+struct MainAddress;
+}
 
 // The rooms of the window, built and wired in one place. Each room holds the
 // controls it works on and reaches the others only through what it is handed
@@ -31,3 +38,11 @@ Rooms wireRooms(MainWindow &window);
 // Wires the remote control's seam to the window: every remote action is the
 // program write an operator's action makes, and every change is reported.
 void wireRemote(MainWindow &window, RemoteHub &hub);
+
+// Makes the window the standby of the main at `main`: it follows the main's
+// state over `link` with the operator's controls and its own supervisor off,
+// and on the main's death takes over. `hub` (may be null) is its own remote
+// control, which refuses commands while it follows. Call after Form_Load,
+// before the event loop runs: no display is ever connected while following.
+Follower *wireStandby(MainWindow &window, const followed::MainAddress &main,
+                      std::unique_ptr<MainLink> link, RemoteHub *hub);

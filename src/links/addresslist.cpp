@@ -159,6 +159,12 @@ void AddressList::IP_LIST_LOAD()
 {
     if (!QFileInfo::exists(m_fileName))
         return;
+    // Lines beyond the 99th have no socket to go with them and are not read.
+    setEntries(cfgfile::readLines(m_fileName, kMaxEntries));
+}
+
+void AddressList::setEntries(const QStringList &texts)
+{
     {
         const QSignalBlocker blocker(m_list);
         m_list->clear();
@@ -167,10 +173,8 @@ void AddressList::IP_LIST_LOAD()
     m_toggledByClick = nullptr;
     while (m_sockets.count() > 0)
         m_sockets.destroyHighest();
-    // Lines beyond the 99th have no socket to go with them and are not read.
-    const QStringList lines = cfgfile::readLines(m_fileName, kMaxEntries);
-    for (const QString &line : lines)
-        appendEntry(line);
+    for (const QString &text : texts.mid(0, kMaxEntries))
+        appendEntry(text);
 }
 
 bool AddressList::IP_LIST_SAVE()

@@ -44,6 +44,9 @@ public:
     void B_IP_DEL_Click();
     void LST_IP_Click();
     void IP_LIST_LOAD();
+    // Replaces every entry by `texts` (at most 99), marks off, one socket
+    // each, as loading does; nothing is saved.
+    void setEntries(const QStringList &texts);
     // False when the file could not be written; the old file is then untouched
     // and one log line names the file and the reason.
     bool IP_LIST_SAVE();

@@ -128,6 +128,8 @@ QByteArray reason(int status)
         return "Method Not Allowed";
     case 408:
         return "Request Timeout";
+    case 409:
+        return "Conflict";
     case 413:
         return "Content Too Large";
     case 431:

@@ -210,6 +210,11 @@ void OscServer::onReadyRead()
             break;
         }
         case oscmsg::Decoded::Kind::Command:
+            if (!m_hub.refusal().isEmpty()) {
+                ++m_refused;
+                emit refused(who, m_hub.refusal());
+                break;
+            }
             m_hub.execute(d.parsed.command, QStringLiteral("OSC ") + who);
             break;
         }

@@ -17,10 +17,12 @@ struct RemoteState
     QString title;
     bool lampGreen = false;
     QList<DisplayHealth> displays;
+    QString following; // the main's "HOST:PORT" while this console follows one as its standby
 };
 
 namespace remotestate {
-// {"time", "frame", "running", "title", "lamp": "green"|"red", "displays": [...]}, compact.
+// {"time", "frame", "running", "title", "lamp": "green"|"red", "displays": [...],
+//  "role": "main"|"standby", "following": "HOST:PORT"|""}, compact.
 QByteArray toJson(const RemoteState &state);
 } // namespace remotestate
 

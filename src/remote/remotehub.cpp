@@ -12,6 +12,8 @@ void RemoteHub::setConsole(RemoteConsole console)
 
 void RemoteHub::execute(const Command &c, const QString &source)
 {
+    if (!refusal().isEmpty())
+        return; // the servers answer the refusal; nothing may change here
     // The line comes first, so the log reads cause before effect.
     if (m_console.log)
         m_console.log(source + QStringLiteral("= ") + c.logText());
@@ -39,9 +41,23 @@ void RemoteHub::execute(const Command &c, const QString &source)
     }
 }
 
+void RemoteHub::setFollowing(const QString &main)
+{
+    m_following = main;
+    notifyChanged();
+}
+
+QString RemoteHub::refusal() const
+{
+    return m_following.isEmpty() ? QString()
+                                 : QStringLiteral("standby: send commands to ") + m_following;
+}
+
 RemoteState RemoteHub::state() const
 {
-    return m_console.state ? m_console.state() : RemoteState{};
+    RemoteState s = m_console.state ? m_console.state() : RemoteState{};
+    s.following = m_following;
+    return s;
 }
 
 QByteArray RemoteHub::stateJson() const

@@ -19,6 +19,12 @@ public:
     // `source` is what the log line starts with: "REMOTE 127.0.0.1", "OSC 10.0.0.5".
     void execute(const Command &command, const QString &source);
 
+    // While set, this console is a standby that follows the main at `main`
+    // ("HOST:PORT"): its state says so and every command is refused.
+    void setFollowing(const QString &main);
+    // Why commands are refused now ("standby: send commands to HOST:PORT"), or empty.
+    QString refusal() const;
+
     RemoteState state() const;
     QByteArray stateJson() const;
 
@@ -38,6 +44,7 @@ private:
     void flush();
 
     RemoteConsole m_console;
+    QString m_following;
     bool m_pending = false;
     QByteArray m_pushJson;
 };

@@ -191,6 +191,11 @@ void RemoteServer::requestReceived(HttpConnection &c, const HttpHead &head, cons
         c.answerError(400, QStringLiteral("/api/ws takes a WebSocket upgrade"));
         return;
     case remotecmd::Route::Kind::Command:
+        // A standby following its main takes no command: it names where to send them.
+        if (!m_hub.refusal().isEmpty()) {
+            c.answerError(409, m_hub.refusal());
+            return;
+        }
         m_hub.execute(r.parsed.command, QStringLiteral("REMOTE ") + c.peer().toString());
         c.answer(200, "application/json", m_hub.stateJson());
         return;

@@ -18,6 +18,9 @@ QByteArray toJson(const RemoteState &s)
         {QStringLiteral("title"), s.title},
         {QStringLiteral("lamp"), s.lampGreen ? QStringLiteral("green") : QStringLiteral("red")},
         {QStringLiteral("displays"), displays},
+        {QStringLiteral("role"),
+         s.following.isEmpty() ? QStringLiteral("main") : QStringLiteral("standby")},
+        {QStringLiteral("following"), s.following},
     };
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }

@@ -1,0 +1,103 @@
+#include "standby/followed.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace followed {
+
+bool parseMain(const QString &text, MainAddress *out, QString *error)
+{
+    QString host;
+    QString port;
+    if (text.startsWith(QLatin1Char('['))) {
+        const qsizetype close = text.indexOf(QStringLiteral("]:"));
+        if (close < 0) {
+            *error = QStringLiteral("%1: give [IPV6]:PORT").arg(text);
+            return false;
+        }
+        host = text.mid(1, close - 1);
+        port = text.mid(close + 2);
+    } else {
+        const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+        if (colon < 0) {
+            *error = QStringLiteral("%1: give HOST:PORT").arg(text);
+            return false;
+        }
+        host = text.left(colon);
+        port = text.mid(colon + 1);
+    }
+    const QHostAddress address(host);
+    const bool v6 = text.startsWith(QLatin1Char('['));
+    const auto protocol = v6 ? QAbstractSocket::IPv6Protocol : QAbstractSocket::IPv4Protocol;
+    // Dotted quads only: "10.5" would be taken as 10.0.0.5.
+    const bool quad = v6 || host.count(QLatin1Char('.')) == 3;
+    if (address.isNull() || address.protocol() != protocol || !address.scopeId().isEmpty()
+        || !quad) {
+        *error = QStringLiteral("%1: %2 is no %3 address")
+                     .arg(text, host, v6 ? QStringLiteral("IPv6") : QStringLiteral("IPv4"));
+        return false;
+    }
+    bool ok = false;
+    const uint number = port.toUInt(&ok);
+    if (!ok || number == 0 || number > 65535 || port.startsWith(QLatin1Char('+'))) {
+        *error = QStringLiteral("%1: the port must be 1 to 65535").arg(text);
+        return false;
+    }
+    out->address = address;
+    out->port = static_cast<quint16>(number);
+    out->text = (v6 ? QLatin1Char('[') + address.toString() + QLatin1Char(']') : address.toString())
+                + QLatin1Char(':') + QString::number(number);
+    return true;
+}
+
+namespace {
+
+// The main joins the three texts with ':'; a field may hold a ':' itself, so
+// the split is the first one that gives three texts of at most two characters.
+bool splitTime(const QString &time, std::array<QString, 3> *fields)
+{
+    const qsizetype n = time.size();
+    for (qsizetype a = 0; a <= 2 && a < n; ++a) {
+        if (time.at(a) != QLatin1Char(':'))
+            continue;
+        for (qsizetype b = a + 1; b <= a + 3 && b < n; ++b) {
+            if (time.at(b) != QLatin1Char(':') || n - b - 1 > 2)
+                continue;
+            *fields = {time.left(a), time.mid(a + 1, b - a - 1), time.mid(b + 1)};
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool fromJson(const QByteArray &json, Followed *out)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(json);
+    if (!document.isObject())
+        return false;
+    const QJsonObject o = document.object();
+    Followed f;
+    if (!o.value(QLatin1String("time")).isString()
+        || !splitTime(o.value(QLatin1String("time")).toString(), &f.fields))
+        return false;
+    f.running = o.value(QLatin1String("running")).toBool();
+    f.title = o.value(QLatin1String("title")).toString();
+    f.lampGreen = o.value(QLatin1String("lamp")).toString() == QLatin1String("green");
+    f.role = o.value(QLatin1String("role")).toString();
+    const QJsonArray displays = o.value(QLatin1String("displays")).toArray();
+    for (const QJsonValue &d : displays)
+        f.list.append(d.toObject().value(QLatin1String("address")).toString());
+    *out = f;
+    return true;
+}
+
+int secondsNow(int pushedSeconds, qint64 msSincePush)
+{
+    const qint64 left = qint64(pushedSeconds) - qMax<qint64>(0, msSincePush) / 1000;
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+} // namespace followed

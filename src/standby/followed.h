@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+// What a standby takes from the main it follows, as the main published it.
+struct Followed
+{
+    std::array<QString, 3> fields; // the three countdown fields' texts, as they are
+    bool running = false;
+    QString title;
+    QStringList list; // the display addresses, in the main's order
+    bool lampGreen = false;
+    QString role; // "main" or "standby"; empty from a main that does not say
+
+    bool operator==(const Followed &o) const
+    {
+        return fields == o.fields && running == o.running && title == o.title && list == o.list
+               && lampGreen == o.lampGreen && role == o.role;
+    }
+};
+
+namespace followed {
+
+// The main's remote control: "IPV4:PORT" or "[IPV6]:PORT", port 1..65535.
+// Names are refused: a look-up could stall or change under a show.
+struct MainAddress
+{
+    QHostAddress address;
+    quint16 port = 0;
+    QString text; // as the log and the remote name it: "10.0.0.5:8080", "[fd00::5]:8080"
+};
+bool parseMain(const QString &text, MainAddress *out, QString *error);
+
+// The main's state message (GET /api/state, or a push). False when it is not
+// one: not JSON, or without the time.
+bool fromJson(const QByteArray &json, Followed *out);
+
+// Where a running countdown is now: the total it last pushed, less the whole
+// seconds since that push, never below zero.
+int secondsNow(int pushedSeconds, qint64 msSincePush);
+
+} // namespace followed
