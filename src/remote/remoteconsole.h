@@ -17,10 +17,12 @@ struct RemoteState
     QString title;
     bool lampGreen = false;
     QList<DisplayHealth> displays;
+    QString startsAt; // "HH:MM:SS" while a start is armed, "" otherwise
 };
 
 namespace remotestate {
-// {"time", "frame", "running", "title", "lamp": "green"|"red", "displays": [...]}, compact.
+// {"time", "frame", "running", "title", "lamp": "green"|"red", "displays": [...],
+// "startsAt"}, compact.
 QByteArray toJson(const RemoteState &state);
 } // namespace remotestate
 
@@ -33,6 +35,12 @@ struct RemoteConsole
     std::function<void()> pause;
     std::function<void()> reset;
     std::function<void(int seconds)> nudge;
+    // The fields to the time left until the next such local time of day.
+    std::function<void(int hours, int minutes, int seconds)> until;
+    // Arms a start at the next such local time of day; `source` names it in the
+    // log line when it fires. A plain run, pause or reset disarms it.
+    std::function<void(int hours, int minutes, int seconds, const QString &source)> runAt;
+    std::function<void()> disarm;
     std::function<void(const QString &line)> log;
     std::function<RemoteState()> state;
 };

@@ -18,6 +18,7 @@ QByteArray toJson(const RemoteState &s)
         {QStringLiteral("title"), s.title},
         {QStringLiteral("lamp"), s.lampGreen ? QStringLiteral("green") : QStringLiteral("red")},
         {QStringLiteral("displays"), displays},
+        {QStringLiteral("startsAt"), s.startsAt},
     };
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
