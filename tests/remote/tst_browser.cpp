@@ -72,7 +72,7 @@ void TestBrowser::controlPageDrivesTheConsole()
                  "[...document.querySelectorAll('button')].map(b => b.textContent).join('|')")),
              QString::fromUtf8("Set|Run|Reset|Set|Arm|Cancel|\u22121 min|+1 min|OK"));
 
-    // A time input drops zero seconds; the page puts them back.
+    // "23:59" is taken as 23:59:00.
     browser.evaluate(QStringLiteral("document.getElementById('until').value = '23:59';"
                                     "document.getElementById('setuntil').click(); 'ok'"));
     QTRY_VERIFY_WITH_TIMEOUT(f.log().contains(QLatin1String("REMOTE 127.0.0.1= UNTIL 23:59:00")),
