@@ -89,12 +89,13 @@ void TestTimeOfDay::nextOccurrence()
     setZone(zone);
     const qint64 nowMs = instant(now);
     QVERIFY(nowMs >= 0);
-    const qint64 got = timeofday::nextOccurrence(nowMs, QTime::fromString(at, Qt::ISODate));
-    QCOMPARE(QDateTime::fromMSecsSinceEpoch(got, Qt::OffsetFromUTC, timeofday::systemOffsetAt(got))
-                 .toString(Qt::ISODateWithMs),
-             QDateTime::fromMSecsSinceEpoch(instant(expected), Qt::OffsetFromUTC,
-                                            timeofday::systemOffsetAt(instant(expected)))
-                 .toString(Qt::ISODateWithMs));
+    // Compared as local texts with their offsets, which say what went wrong.
+    const auto local = [](qint64 ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, timeofday::systemOffsetAt(ms))
+            .toString(Qt::ISODateWithMs);
+    };
+    QCOMPARE(local(timeofday::nextOccurrence(nowMs, QTime::fromString(at, Qt::ISODate))),
+             local(instant(expected)));
 }
 
 void TestTimeOfDay::until_data()
