@@ -178,8 +178,8 @@ int main(int argc, char **argv)
     }
     const QString who = QStringLiteral("REMOTE 127.0.0.1");
     const std::int64_t frameBytes = 7 * std::int64_t(displays);
-    const auto settle = [&](std::int64_t bytes) {
-        return pumpUntil([&] { return peers.totalBytes(1) >= bytes; }, 5000);
+    const auto settle = [&](std::int64_t bytes, int ms = 5000) {
+        return pumpUntil([&] { return peers.totalBytes(1) >= bytes; }, ms);
     };
 
     double switchedOn = -1;
@@ -247,7 +247,7 @@ int main(int argc, char **argv)
         // The until's own write, then one frame a tick down to zero (under a
         // minute, only the seconds field changes).
         const int left = window.INP_DELAY[2]->text().toInt();
-        if (!settle(bytes + frameBytes * (1 + left))) {
+        if (!settle(bytes + frameBytes * (1 + left), (untilSeconds + 5) * 1000)) {
             std::fprintf(stderr, "zero did not arrive\n");
             return 1;
         }
