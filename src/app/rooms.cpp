@@ -116,6 +116,7 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     };
     c.nudge = [countdown](int seconds) { countdown->nudge(seconds); };
     c.until = [countdown](int h, int m, int s) {
+        // The wall clock in the system's time zone: a show runs to the time on the wall.
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         countdown->countTo(timeofday::nextOccurrence(now, QTime(h, m, s)) - now);
     };

@@ -87,10 +87,11 @@ void Countdown::nudge(int seconds)
 void Countdown::countTo(qint64 msLeft)
 {
     const timeofday::Until u = timeofday::until(msLeft);
+    // The tick first: the writes send frames, which must not move the target.
+    setNextTickIn(u.firstTickMs);
     m_fields[0]->setText(timemath::twoDigits(u.seconds / 3600));
     m_fields[1]->setText(timemath::twoDigits(u.seconds / 60 % 60));
     m_fields[2]->setText(timemath::twoDigits(u.seconds % 60));
-    setNextTickIn(u.firstTickMs);
 }
 
 void Countdown::setNextTickIn(qint64 ms)
