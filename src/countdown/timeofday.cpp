@@ -15,7 +15,7 @@ qint64 floorDiv(qint64 a, qint64 b)
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
 }
 
-// The local day number and time of day of an instant.
+// The local clock's reading at an instant, in ms as if the zone were UTC.
 qint64 localMs(qint64 utcMs, const OffsetAt &offsetAt)
 {
     return utcMs + qint64(offsetAt(utcMs)) * kMsPerSecond;
