@@ -84,6 +84,8 @@ public:
     EventLog *eventLog() const { return m_rooms.log; }
     Title *title() const { return m_rooms.title; }
     HealthBook *healthBook() const { return m_rooms.health; }
+    // Armed by the remote control; a standby taking over calls arm() on it.
+    TimedStart *timedStart() const { return m_rooms.start; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -6,8 +6,10 @@
 #include "controls/controls.h"
 #include "core/socketarray.h"
 #include "countdown/countdown.h"
+#include "countdown/timedstart.h"
 #include "countdown/timeframesender.h"
 #include "countdown/timemath.h"
+#include "countdown/timeofday.h"
 #include "links/addresslist.h"
 #include "links/healthbook.h"
 #include "links/supervisor.h"
@@ -16,6 +18,7 @@
 #include "standby/mainlink.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QListWidget>
 #include <QLineEdit>
 #include <QPushButton>
@@ -60,6 +63,24 @@ Rooms wireRooms(MainWindow &w)
     r.health = new HealthBook(
         *list, *w.TCPIP_TCP, [log] { return log->now(); }, &w);
     r.supervisor->setHealthBook(r.health);
+
+    // An armed start switches Run on as the operator's click does; its log line
+    // names who armed it.
+    QCheckBox *swGo = w.SW_GO;
+    r.start = new TimedStart(
+        [log, swGo](const QString &who) {
+            log->LOG_APPEND(who + QStringLiteral("= RUN"));
+            swGo->setChecked(true);
+        },
+        [log](const QString &who, QTime at) {
+            log->LOG_APPEND(who + QStringLiteral("= RUN AT ")
+                            + at.toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" MISSED"));
+        },
+        &w);
+    // The operator's own Run or Reset overrides it. clicked, not toggled: the
+    // countdown's own stop at zero leaves a start armed for later.
+    QObject::connect(w.SW_GO, &QCheckBox::clicked, r.start, &TimedStart::disarm);
+    QObject::connect(w.B_RESET, &QPushButton::clicked, r.start, &TimedStart::disarm);
     return r;
 }
 
@@ -72,6 +93,7 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     ShapeWidget *lamp = w.TCP_OK;
     Countdown *countdown = w.countdown();
     EventLog *log = w.eventLog();
+    TimedStart *start = w.timedStart();
 
     HealthBook *health = w.healthBook();
     const auto displays = [health] { return health ? health->records() : QList<DisplayHealth>(); };
@@ -83,12 +105,31 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
         fields[1]->setText(timemath::twoDigits(m));
         fields[2]->setText(timemath::twoDigits(s));
     };
-    c.run = [swGo] { swGo->setChecked(true); };
-    c.pause = [swGo] { swGo->setChecked(false); };
-    c.reset = [bReset] { bReset->click(); };
+    // A plain run, a pause or a reset disarms an armed start.
+    c.run = [swGo, start] {
+        start->disarm();
+        swGo->setChecked(true);
+    };
+    c.pause = [swGo, start] {
+        start->disarm();
+        swGo->setChecked(false);
+    };
+    c.reset = [bReset, start] {
+        start->disarm();
+        bReset->click();
+    };
     c.nudge = [countdown](int seconds) { countdown->nudge(seconds); };
+    c.until = [countdown](int h, int m, int s) {
+        // The wall clock in the system's time zone: a show runs to the time on the wall.
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        countdown->countTo(timeofday::nextOccurrence(now, QTime(h, m, s)) - now);
+    };
+    c.runAt = [start](int h, int m, int s, const QString &source) {
+        start->arm(QTime(h, m, s), source);
+    };
+    c.disarm = [start] { start->disarm(); };
     c.log = [log](const QString &line) { log->LOG_APPEND(line); };
-    c.state = [fields, swGo, title, lamp, displays] {
+    c.state = [fields, swGo, title, lamp, displays, start] {
         RemoteState s;
         s.time = fields[0]->text() + QLatin1Char(':') + fields[1]->text() + QLatin1Char(':')
                  + fields[2]->text();
@@ -97,6 +138,7 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
         s.title = title->text();
         s.lampGreen = lamp->fillColor() == Supervisor::kLampGreen;
         s.displays = displays();
+        s.startsAt = start->text();
         return s;
     };
     hub.setConsole(std::move(c));
@@ -109,6 +151,7 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     QObject::connect(lamp, &ShapeWidget::fillColorChanged, h, &RemoteHub::notifyChanged);
     if (health)
         QObject::connect(health, &HealthBook::changed, h, &RemoteHub::notifyChanged);
+    QObject::connect(start, &TimedStart::changed, h, &RemoteHub::notifyChanged);
 }
 
 namespace {

@@ -9,6 +9,7 @@ class HealthBook;
 class MainWindow;
 class RemoteHub;
 class Supervisor;
+class TimedStart;
 class TimeFrameSender;
 class Title;
 class Follower;
@@ -29,6 +30,7 @@ struct Rooms
     Countdown *countdown = nullptr;
     Supervisor *supervisor = nullptr;
     HealthBook *health = nullptr;
+    TimedStart *start = nullptr; // a start armed for a time of day (remote control)
 };
 
 // The one composition point: builds every room over the window's controls and

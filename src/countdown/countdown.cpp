@@ -2,11 +2,15 @@
 
 #include "controls/controls.h"
 #include "countdown/timemath.h"
+#include "countdown/timeofday.h"
 
 #include <QCheckBox>
 #include <QPalette>
 #include <QPushButton>
 #include <QTimer>
+
+#include <algorithm>
+#include <limits>
 
 namespace {
 constexpr int kTickMs = 1000;
@@ -49,6 +53,9 @@ void Countdown::TIM_REBOUR_Timer()
 {
     if (!m_swGo->isChecked())
         return;
+    // After a moved tick, back to the second from here.
+    if (m_timer->isActive() && m_timer->interval() != kTickMs)
+        m_timer->start(kTickMs);
     const double h = timemath::numericValue(m_fields[0]->text());
     const double m = timemath::numericValue(m_fields[1]->text());
     const double s = timemath::numericValue(m_fields[2]->text());
@@ -75,6 +82,23 @@ void Countdown::nudge(int seconds)
     m_fields[0]->setText(timemath::twoDigits(next.hours));
     m_fields[1]->setText(timemath::twoDigits(next.minutes));
     m_fields[2]->setText(timemath::twoDigits(next.seconds));
+}
+
+void Countdown::countTo(qint64 msLeft)
+{
+    const timeofday::Until u = timeofday::until(msLeft);
+    // The tick first: the writes send frames, which must not move the target.
+    setNextTickIn(u.firstTickMs);
+    m_fields[0]->setText(timemath::twoDigits(u.seconds / 3600));
+    m_fields[1]->setText(timemath::twoDigits(u.seconds / 60 % 60));
+    m_fields[2]->setText(timemath::twoDigits(u.seconds % 60));
+}
+
+void Countdown::setNextTickIn(qint64 ms)
+{
+    if (!m_swGo->isChecked() || !m_timer->isActive())
+        return;
+    m_timer->start(int(std::clamp<qint64>(ms, 1, std::numeric_limits<int>::max())));
 }
 
 void Countdown::B_RESET_Click()

@@ -35,7 +35,15 @@ public:
     // field as the tick writes, so each write sends its frame.
     void nudge(int seconds);
 
+    // Counts to an instant `msLeft` from now: the fields show the time left,
+    // rounded up to the second (at most 23:59:59), written as the tick writes;
+    // while running, the next tick is moved so that zero lands on the instant,
+    // never before it. Stopped, only the fields change.
+    void countTo(qint64 msLeft);
+
 private:
+    void setNextTickIn(qint64 ms);
+
     std::array<DelayField *, 3> m_fields;
     QCheckBox *m_swGo;
     QTimer *m_timer;

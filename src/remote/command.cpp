@@ -24,6 +24,12 @@ QString Command::logText() const
         return QStringLiteral("NUDGE %1%2")
             .arg(seconds < 0 ? QLatin1Char('-') : QLatin1Char('+'))
             .arg(std::abs(seconds));
+    case Kind::Until:
+        return QStringLiteral("UNTIL %1:%2:%3").arg(two(hours), two(minutes), two(seconds));
+    case Kind::RunAt:
+        return QStringLiteral("RUN AT %1:%2:%3").arg(two(hours), two(minutes), two(seconds));
+    case Kind::Disarm:
+        return QStringLiteral("DISARM");
     }
     return QString();
 }
@@ -114,6 +120,18 @@ Parsed parseTimeText(const QString &text)
     return timeCommand(v[0], v[1], v[2]);
 }
 
+Parsed parseTimeOfDay(const QString &text, Command::Kind kind)
+{
+    Parsed p = parseTimeText(text);
+    if (!p.ok)
+        return p;
+    if (p.command.hours > 23)
+        return Parsed::fail(
+            400, QStringLiteral("time of day out of range: hours 0-23, minutes and seconds 0-59"));
+    p.command.kind = kind;
+    return p;
+}
+
 Parsed parseCommandBody(const QByteArray &path, const QByteArray &body)
 {
     if (body.size() > kMaxBody)
@@ -123,13 +141,30 @@ Parsed parseCommandBody(const QByteArray &path, const QByteArray &body)
     if (!jsonObject(body, &o, &error))
         return Parsed::fail(400, error);
 
-    if (path == "/api/run")
-        return Parsed::of(simple(Command::Kind::Run));
+    if (path == "/api/run") {
+        if (!o.contains(QLatin1String("at")))
+            return Parsed::of(simple(Command::Kind::Run));
+        const QJsonValue at = o.value(QLatin1String("at"));
+        if (!at.isString())
+            return Parsed::fail(400, QStringLiteral("at must be a string \"HH:MM:SS\""));
+        return parseTimeOfDay(at.toString(), Command::Kind::RunAt);
+    }
+    if (path == "/api/disarm")
+        return Parsed::of(simple(Command::Kind::Disarm));
     if (path == "/api/pause")
         return Parsed::of(simple(Command::Kind::Pause));
     if (path == "/api/reset")
         return Parsed::of(simple(Command::Kind::Reset));
     if (path == "/api/time") {
+        if (o.contains(QLatin1String("until"))) {
+            const QJsonValue u = o.value(QLatin1String("until"));
+            if (o.contains(QLatin1String("time")) || o.contains(QLatin1String("hours"))
+                || o.contains(QLatin1String("minutes")) || o.contains(QLatin1String("seconds")))
+                return Parsed::fail(400, QStringLiteral("give either \"until\" or a time"));
+            if (!u.isString())
+                return Parsed::fail(400, QStringLiteral("until must be a string \"HH:MM:SS\""));
+            return parseTimeOfDay(u.toString(), Command::Kind::Until);
+        }
         if (o.contains(QLatin1String("time"))) {
             const QJsonValue t = o.value(QLatin1String("time"));
             if (!t.isString())
@@ -188,7 +223,7 @@ const Entry *entryFor(const QByteArray &path)
         {"/api/state", "GET", Route::Kind::State},    {"/api/ws", "GET", Route::Kind::Push},
         {"/api/time", "POST", Route::Kind::Command},  {"/api/run", "POST", Route::Kind::Command},
         {"/api/pause", "POST", Route::Kind::Command}, {"/api/reset", "POST", Route::Kind::Command},
-        {"/api/nudge", "POST", Route::Kind::Command},
+        {"/api/nudge", "POST", Route::Kind::Command}, {"/api/disarm", "POST", Route::Kind::Command},
     };
     for (const Entry &e : table) {
         if (path == e.path)
@@ -249,6 +284,16 @@ Parsed parseOsc(const QByteArray &path, const QList<OscArg> &args)
         if (args.size() != 1 || args[0].type != 's')
             return Parsed::fail(400, QStringLiteral("/rv38t/time takes one string \"HH:MM:SS\""));
         return parseTimeText(args[0].text);
+    }
+    if (path == "/rv38t/disarm")
+        return noArgs(Command::Kind::Disarm);
+    if (path == "/rv38t/until" || path == "/rv38t/runat") {
+        const bool until = path == "/rv38t/until";
+        if (args.size() != 1 || args[0].type != 's')
+            return Parsed::fail(
+                400,
+                QStringLiteral("%1 takes one string \"HH:MM:SS\"").arg(QString::fromLatin1(path)));
+        return parseTimeOfDay(args[0].text, until ? Command::Kind::Until : Command::Kind::RunAt);
     }
     if (path == "/rv38t/nudge") {
         if (args.size() != 1)

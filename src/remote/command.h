@@ -6,14 +6,15 @@
 // One remote action, whatever it came over: the same few buttons everywhere.
 struct Command
 {
-    enum class Kind { SetTime, Run, Pause, Reset, Nudge };
+    enum class Kind { SetTime, Run, Pause, Reset, Nudge, Until, RunAt, Disarm };
 
     Kind kind = Kind::Run;
-    int hours = 0;   // SetTime: 0..23
+    int hours = 0;   // SetTime, Until, RunAt: 0..23
     int minutes = 0; // SetTime: 0..59
     int seconds = 0; // SetTime: 0..59; Nudge: the signed amount
 
-    // What the event log names after the source: "TIME 00:01:30", "RUN", "NUDGE -60".
+    // What the event log names after the source: "TIME 00:01:30", "RUN", "NUDGE -60",
+    // "UNTIL 20:00:00", "RUN AT 19:30:00".
     QString logText() const;
     bool operator==(const Command &o) const
     {
@@ -59,6 +60,10 @@ struct Parsed
 
 // "HH:MM:SS" with one or two digits per part, hours 0..23, minutes and seconds 0..59.
 Parsed parseTimeText(const QString &text);
+
+// A time of day "HH:MM:SS", one or two digits per part, within 23:59:59; the
+// command's kind is `kind` (Until or RunAt).
+Parsed parseTimeOfDay(const QString &text, Command::Kind kind);
 
 // What an HTTP request asks for. Reads (pages, state, the push socket) need no body;
 // a command carries its parsed value.

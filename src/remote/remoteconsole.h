@@ -18,11 +18,12 @@ struct RemoteState
     bool lampGreen = false;
     QList<DisplayHealth> displays;
     QString following; // the main's "HOST:PORT" while this console follows one as its standby
+    QString startsAt; // "HH:MM:SS" while a start is armed, "" otherwise
 };
 
 namespace remotestate {
 // {"time", "frame", "running", "title", "lamp": "green"|"red", "displays": [...],
-//  "role": "main"|"standby", "following": "HOST:PORT"|""}, compact.
+//  "role": "main"|"standby", "following": "HOST:PORT"|"", "startsAt"}, compact.
 QByteArray toJson(const RemoteState &state);
 } // namespace remotestate
 
@@ -35,6 +36,12 @@ struct RemoteConsole
     std::function<void()> pause;
     std::function<void()> reset;
     std::function<void(int seconds)> nudge;
+    // The fields to the time left until the next such local time of day.
+    std::function<void(int hours, int minutes, int seconds)> until;
+    // Arms a start at the next such local time of day; `source` names it in the
+    // log line when it fires. A plain run, pause or reset disarms it.
+    std::function<void(int hours, int minutes, int seconds, const QString &source)> runAt;
+    std::function<void()> disarm;
     std::function<void(const QString &line)> log;
     std::function<RemoteState()> state;
 };

@@ -38,6 +38,18 @@ void RemoteHub::execute(const Command &c, const QString &source)
         if (m_console.nudge)
             m_console.nudge(c.seconds);
         break;
+    case Command::Kind::Until:
+        if (m_console.until)
+            m_console.until(c.hours, c.minutes, c.seconds);
+        break;
+    case Command::Kind::RunAt:
+        if (m_console.runAt)
+            m_console.runAt(c.hours, c.minutes, c.seconds, source);
+        break;
+    case Command::Kind::Disarm:
+        if (m_console.disarm)
+            m_console.disarm();
+        break;
     }
 }
 

@@ -21,6 +21,7 @@ QByteArray toJson(const RemoteState &s)
         {QStringLiteral("role"),
          s.following.isEmpty() ? QStringLiteral("main") : QStringLiteral("standby")},
         {QStringLiteral("following"), s.following},
+        {QStringLiteral("startsAt"), s.startsAt},
     };
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }

@@ -70,7 +70,25 @@ void TestBrowser::controlPageDrivesTheConsole()
     QVERIFY(f.log().contains(QLatin1String("REMOTE 127.0.0.1= NUDGE +60")));
     QCOMPARE(browser.evaluate(QStringLiteral(
                  "[...document.querySelectorAll('button')].map(b => b.textContent).join('|')")),
-             QString::fromUtf8("Set|Run|Reset|\u22121 min|+1 min|OK"));
+             QString::fromUtf8("Set|Run|Reset|Set|Arm|Cancel|\u22121 min|+1 min|OK"));
+
+    // "23:59" is taken as 23:59:00.
+    browser.evaluate(QStringLiteral("document.getElementById('until').value = '23:59';"
+                                    "document.getElementById('setuntil').click(); 'ok'"));
+    QTRY_VERIFY_WITH_TIMEOUT(f.log().contains(QLatin1String("REMOTE 127.0.0.1= UNTIL 23:59:00")),
+                             5000);
+    const QString armed
+        = QStringLiteral("getComputedStyle(document.getElementById('armed')).display + ' ' + "
+                         "document.getElementById('armedtext').textContent");
+    QCOMPARE(browser.evaluate(armed), QStringLiteral("none "));
+    browser.evaluate(QStringLiteral("document.getElementById('at').value = '04:05:06';"
+                                    "document.getElementById('arm').click(); 'ok'"));
+    QTRY_COMPARE_WITH_TIMEOUT(f.hub.state().startsAt, QStringLiteral("04:05:06"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(armed), QStringLiteral("flex Starts at 04:05:06"),
+                              5000);
+    browser.evaluate(QStringLiteral("document.getElementById('disarm').click(); 'ok'"));
+    QTRY_COMPARE_WITH_TIMEOUT(f.hub.state().startsAt, QString(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(armed), QStringLiteral("none "), 5000);
 
     browser.evaluate(QStringLiteral("document.getElementById('go').click(); 'ok'"));
     QTRY_VERIFY_WITH_TIMEOUT(f.window->SW_GO->isChecked(), 5000);

@@ -21,6 +21,8 @@ private slots:
     void hostNamesServer();
     void head_data();
     void head();
+    void timeOfDay_data();
+    void timeOfDay();
 };
 
 void TestCommand::routes_data()
@@ -89,6 +91,26 @@ void TestCommand::routes_data()
         << QString::fromUtf8(R"({"time":"٠١:٠٠:٠٠"})").toUtf8() << int(K::None) << 400;
     QTest::newRow("time-negative-part") << QByteArray("POST") << QByteArray("/api/time")
                                         << QByteArray(R"({"minutes":-1})") << int(K::None) << 400;
+    QTest::newRow("until-hour-24") << QByteArray("POST") << QByteArray("/api/time")
+                                   << QByteArray(R"({"until":"24:00:00"})") << int(K::None) << 400;
+    QTest::newRow("until-second-60")
+        << QByteArray("POST") << QByteArray("/api/time") << QByteArray(R"({"until":"23:59:60"})")
+        << int(K::None) << 400;
+    QTest::newRow("until-no-seconds") << QByteArray("POST") << QByteArray("/api/time")
+                                      << QByteArray(R"({"until":"20:00"})") << int(K::None) << 400;
+    QTest::newRow("until-number") << QByteArray("POST") << QByteArray("/api/time")
+                                  << QByteArray(R"({"until":72000})") << int(K::None) << 400;
+    QTest::newRow("until-and-time")
+        << QByteArray("POST") << QByteArray("/api/time")
+        << QByteArray(R"({"until":"20:00:00","time":"00:01:00"})") << int(K::None) << 400;
+    QTest::newRow("run-at-empty") << QByteArray("POST") << QByteArray("/api/run")
+                                  << QByteArray(R"({"at":""})") << int(K::None) << 400;
+    QTest::newRow("run-at-hour-99") << QByteArray("POST") << QByteArray("/api/run")
+                                    << QByteArray(R"({"at":"99:00:00"})") << int(K::None) << 400;
+    QTest::newRow("run-at-trailing") << QByteArray("POST") << QByteArray("/api/run")
+                                     << QByteArray(R"({"at":"19:30:00Z"})") << int(K::None) << 400;
+    QTest::newRow("disarm-get") << QByteArray("GET") << QByteArray("/api/disarm") << QByteArray()
+                                << int(K::None) << 405;
     QTest::newRow("body-too-large") << QByteArray("POST") << QByteArray("/api/run")
                                     << QByteArray(4097, ' ') << int(K::None) << 413;
 }
@@ -255,6 +277,32 @@ void TestCommand::head()
     }
     QCOMPARE(h.keepAlive, keepAlive);
     QCOMPARE(h.upgradeWebSocket, upgrade);
+}
+
+// What reaches the console: the parsed time of day, and the log text.
+void TestCommand::timeOfDay_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("logText");
+
+    QTest::newRow("until-padded") << QByteArray("/api/time") << QByteArray(R"({"until":"7:5:3"})")
+                                  << "UNTIL 07:05:03";
+    QTest::newRow("run-at") << QByteArray("/api/run") << QByteArray(R"({"at":"19:30:00"})")
+                            << "RUN AT 19:30:00";
+    QTest::newRow("run-other-keys")
+        << QByteArray("/api/run") << QByteArray(R"({"x":"19:30:00"})") << "RUN";
+    QTest::newRow("disarm") << QByteArray("/api/disarm") << QByteArray() << "DISARM";
+}
+
+void TestCommand::timeOfDay()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, logText);
+    const remotecmd::Parsed p = remotecmd::parseCommandBody(path, body);
+    QVERIFY2(p.ok, qPrintable(p.error));
+    QCOMPARE(p.command.logText(), logText);
 }
 
 QTEST_GUILESS_MAIN(TestCommand)

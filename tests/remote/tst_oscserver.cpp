@@ -138,6 +138,11 @@ void TestOscServer::commands_data()
     QTest::newRow("nudge-whole-float")
         << QByteArray("/rv38t/nudge") << "f" << QVariantList{60.0}
         << QByteArrayList{frame("000230")} << "00:02:30" << false << "OSC 127.0.0.1= NUDGE +60";
+    QTest::newRow("runat-arms-only")
+        << QByteArray("/rv38t/runat") << "s" << QVariantList{"4:05:06"} << QByteArrayList{}
+        << "00:01:30" << false << "OSC 127.0.0.1= RUN AT 04:05:06";
+    QTest::newRow("disarm") << QByteArray("/rv38t/disarm") << "" << QVariantList{}
+                            << QByteArrayList{} << "00:01:30" << false << "OSC 127.0.0.1= DISARM";
 }
 
 void TestOscServer::commands()
@@ -174,6 +179,14 @@ void TestOscServer::refused_data()
     QTest::newRow("time-out-of-range")
         << QByteArray("/rv38t/time") << "s" << QVariantList{"00:00:60"};
     QTest::newRow("time-no-argument") << QByteArray("/rv38t/time") << "" << QVariantList{};
+    QTest::newRow("until-as-int") << QByteArray("/rv38t/until") << "i" << QVariantList{72000};
+    QTest::newRow("until-hour-24") << QByteArray("/rv38t/until") << "s" << QVariantList{"24:00:00"};
+    QTest::newRow("until-two-strings")
+        << QByteArray("/rv38t/until") << "ss" << QVariantList{"20:00:00", "20:00:00"};
+    QTest::newRow("runat-no-argument") << QByteArray("/rv38t/runat") << "" << QVariantList{};
+    QTest::newRow("runat-minute-60")
+        << QByteArray("/rv38t/runat") << "s" << QVariantList{"19:60:00"};
+    QTest::newRow("runat-as-float") << QByteArray("/rv38t/runat") << "f" << QVariantList{19.5};
     QTest::newRow("nudge-string") << QByteArray("/rv38t/nudge") << "s" << QVariantList{"60"};
     QTest::newRow("nudge-fraction") << QByteArray("/rv38t/nudge") << "f" << QVariantList{1.5};
     QTest::newRow("nudge-two-arguments")
@@ -201,6 +214,7 @@ void TestOscServer::refused()
     QCOMPARE(f.frames(), QByteArrayList());
     QCOMPARE(f.fields(), QStringLiteral("00:01:30"));
     QCOMPARE(f.log(), logBefore);
+    QCOMPARE(f.hub.state().startsAt, QString());
 }
 
 // Every change of the time goes back to each target. A full list keeps its

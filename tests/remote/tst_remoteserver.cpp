@@ -174,6 +174,10 @@ void TestRemoteServer::badInput_data()
         << QByteArray("POST") << "/api/time" << QByteArray(R"({"hours":1.5})") << 400;
     QTest::newRow("hours-string") << QByteArray("POST") << "/api/time"
                                   << QByteArray(R"({"hours":"1"})") << 400;
+    QTest::newRow("until-hour-24")
+        << QByteArray("POST") << "/api/time" << QByteArray(R"({"until":"24:00:00"})") << 400;
+    QTest::newRow("run-at-minute-60")
+        << QByteArray("POST") << "/api/run" << QByteArray(R"({"at":"19:60:00"})") << 400;
     QTest::newRow("nudge-non-numeric")
         << QByteArray("POST") << "/api/nudge" << QByteArray(R"({"seconds":"ten"})") << 400;
     QTest::newRow("nudge-fraction")
@@ -217,6 +221,7 @@ void TestRemoteServer::badInput()
     QCOMPARE(f.fields(), QStringLiteral("00:01:30"));
     QVERIFY(!f.window->SW_GO->isChecked());
     QCOMPARE(f.log(), logBefore);
+    QCOMPARE(f.hub.state().startsAt, QString());
 }
 
 // Requests QNetworkAccessManager will not make: sent byte for byte.
