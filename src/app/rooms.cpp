@@ -185,7 +185,8 @@ void showFollowed(MainWindow &w, const Followed &f)
     w.TIM_REBOUR->stop();
 }
 
-void takeOver(MainWindow &w, RemoteHub *hub, const Followed &f, qint64 msSincePush)
+void takeOver(MainWindow &w, RemoteHub *hub, const Followed &f, qint64 msSincePush,
+              const QString &who)
 {
     if (hub)
         hub->setFollowing(QString());
@@ -214,6 +215,10 @@ void takeOver(MainWindow &w, RemoteHub *hub, const Followed &f, qint64 msSincePu
         w.SW_GO->setChecked(now > 0);
         w.countdown()->SW_GO_Click();
     }
+    // The main's armed start goes on here, named as this console's.
+    const QTime startsAt = QTime::fromString(f.startsAt, QStringLiteral("HH:mm:ss"));
+    if (startsAt.isValid() && w.timedStart())
+        w.timedStart()->arm(startsAt, who, msSincePush);
     // Every display is connected now, not at the next tick, and gets the time on connecting.
     w.TIM_IP_CON->start(1000);
     w.supervisor()->TIM_IP_CON_Timer();
@@ -248,7 +253,8 @@ Follower *wireStandby(MainWindow &w, const followed::MainAddress &main,
         lamp->setToolTip(text);
         lamp->setAccessibleDescription(text);
     };
-    hooks.takeOver
-        = [&w, hub](const Followed &f, qint64 msSincePush) { takeOver(w, hub, f, msSincePush); };
+    hooks.takeOver = [&w, hub, mainText](const Followed &f, qint64 msSincePush) {
+        takeOver(w, hub, f, msSincePush, QStringLiteral("STANDBY ") + mainText);
+    };
     return new Follower(main, std::move(link), std::move(hooks), &w);
 }

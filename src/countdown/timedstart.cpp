@@ -18,7 +18,7 @@ TimedStart::TimedStart(Fire fire, Missed missed, QObject *parent)
     connect(&m_timer, &QTimer::timeout, this, &TimedStart::check);
 }
 
-void TimedStart::arm(QTime at, const QString &who)
+void TimedStart::arm(QTime at, const QString &who, qint64 agoMs)
 {
     if (!at.isValid())
         return;
@@ -26,7 +26,7 @@ void TimedStart::arm(QTime at, const QString &who)
     const qint64 now = m_clock();
     m_at = at;
     m_who = who;
-    m_targetMs = timeofday::nextOccurrence(now, at, m_offsetAt);
+    m_targetMs = timeofday::nextOccurrence(now - std::max<qint64>(0, agoMs), at, m_offsetAt);
     schedule(now);
     emit changed();
 }

@@ -32,9 +32,11 @@ public:
     void setClock(Clock clock) { m_clock = std::move(clock); }
     void setOffsetAt(timeofday::OffsetAt offsetAt) { m_offsetAt = std::move(offsetAt); }
 
-    // Arms (or re-arms) for the next time the local clock reads `at`. A takeover
-    // calls this with the armed time its main showed.
-    void arm(QTime at, const QString &who);
+    // Arms (or re-arms) for the next time the local clock reads `at` after the
+    // instant `agoMs` before now. A takeover passes how old its main's state is,
+    // so a start that fell due while the main's death was being noticed fires
+    // at once instead of a day later.
+    void arm(QTime at, const QString &who, qint64 agoMs = 0);
     void disarm();
 
     bool isArmed() const { return m_at.isValid(); }

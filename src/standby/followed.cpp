@@ -87,6 +87,7 @@ bool fromJson(const QByteArray &json, Followed *out)
     f.title = o.value(QLatin1String("title")).toString();
     f.lampGreen = o.value(QLatin1String("lamp")).toString() == QLatin1String("green");
     f.role = o.value(QLatin1String("role")).toString();
+    f.startsAt = o.value(QLatin1String("startsAt")).toString();
     const QJsonArray displays = o.value(QLatin1String("displays")).toArray();
     for (const QJsonValue &d : displays)
         f.list.append(d.toObject().value(QLatin1String("address")).toString());

@@ -15,12 +15,13 @@ struct Followed
     QString title;
     QStringList list; // the display addresses, in the main's order
     bool lampGreen = false;
-    QString role; // "main" or "standby"; empty from a main that does not say
+    QString role;     // "main" or "standby"; empty from a main that does not say
+    QString startsAt; // the main's armed start, "HH:MM:SS", or empty
 
     bool operator==(const Followed &o) const
     {
         return fields == o.fields && running == o.running && title == o.title && list == o.list
-               && lampGreen == o.lampGreen && role == o.role;
+               && lampGreen == o.lampGreen && role == o.role && startsAt == o.startsAt;
     }
 };
 

@@ -2,6 +2,7 @@
 #include "support/consoleprocess.h"
 #include "standby/mainlink.h"
 #include "support/remotefixture.h"
+#include "countdown/timedstart.h"
 
 #include <QCheckBox>
 #include <QListWidget>
@@ -34,11 +35,13 @@ public:
     int opens = 0, aborts = 0, pings = 0, probes = 0;
 };
 
-QByteArray state(const char *time, bool running, const char *lamp = "green")
+QByteArray state(const char *time, bool running, const char *lamp = "green",
+                 const QByteArray &startsAt = QByteArray())
 {
     return QByteArray(R"({"time":")") + time + R"(","running":)" + (running ? "true" : "false")
            + R"(,"title":"SHOW","lamp":")" + lamp
-           + R"(","displays":[{"address":"127.0.0.2"},{"address":"127.0.0.3"}],"role":"main"})";
+           + R"(","displays":[{"address":"127.0.0.2"},{"address":"127.0.0.3"}],"role":"main",)"
+           + R"("startsAt":")" + startsAt + R"("})";
 }
 
 // The remote fixture's window as a standby of 10.0.0.5:8080.
@@ -221,14 +224,27 @@ void TestStandby::takeover_data()
     QTest::addColumn<QString>("fields");
     QTest::addColumn<bool>("runs");
     QTest::addColumn<QByteArray>("firstFrame");
+    QTest::addColumn<QByteArray>("startsAt"); // the main's armed start; DUE: a second ago
+    QTest::addColumn<QString>("armed");       // the armed start after the takeover
+    QTest::newRow("armed-start-kept")
+        << QByteArray("00:05:00") << false << qint64(3400) << QString("00:05:00") << false
+        << frame("000500") << QByteArray("23:59:59") << QString("23:59:59");
+    // Due while the death was being noticed: it fires now, not a day later.
+    QTest::newRow("armed-start-fell-due")
+        << QByteArray("00:05:00") << false << qint64(3400) << QString("00:05:00") << true
+        << frame("000500") << QByteArray("DUE") << QString();
     QTest::newRow("running") << QByteArray("00:10:00") << true << qint64(3400)
-                             << QString("00:09:57") << true << frame("000957");
+                             << QString("00:09:57") << true << frame("000957") << QByteArray()
+                             << QString();
     QTest::newRow("reached-zero") << QByteArray("00:00:02") << true << qint64(3500)
-                                  << QString("00:00:00") << false << frame("------");
-    QTest::newRow("paused-as-typed") << QByteArray("01:x:5") << false << qint64(9000)
-                                     << QString("01:x:5") << false << frame("010005");
-    QTest::newRow("hand-typed-wraps") << QByteArray("99:99:99") << true << qint64(2500)
-                                      << QString("04:40:37") << true << frame("044037");
+                                  << QString("00:00:00") << false << frame("------") << QByteArray()
+                                  << QString();
+    QTest::newRow("paused-as-typed")
+        << QByteArray("01:x:5") << false << qint64(9000) << QString("01:x:5") << false
+        << frame("010005") << QByteArray() << QString();
+    QTest::newRow("hand-typed-wraps")
+        << QByteArray("99:99:99") << true << qint64(2500) << QString("04:40:37") << true
+        << frame("044037") << QByteArray() << QString();
 }
 
 void TestStandby::takeover()
@@ -239,10 +255,14 @@ void TestStandby::takeover()
     QFETCH(QString, fields);
     QFETCH(bool, runs);
     QFETCH(QByteArray, firstFrame);
+    QFETCH(QByteArray, startsAt);
+    QFETCH(QString, armed);
 
     StandbyFixture f;
     MainWindow &w = *f.remote.window;
-    emit f.link->message(state(time.constData(), running));
+    if (startsAt == "DUE")
+        startsAt = QTime::currentTime().addSecs(-1).toString(QStringLiteral("HH:mm:ss")).toLatin1();
+    emit f.link->message(state(time.constData(), running, "green", startsAt));
     // Pongs keep it live until 2 s before the death; the probe is then refused.
     int connectsBefore = -1;
     f.runTo(diesAt + 1000, [&] {
@@ -258,7 +278,8 @@ void TestStandby::takeover()
     QVERIFY(f.remote.log().endsWith(
         f.remote.rooms->logLine(QStringLiteral("STANDBY 10.0.0.5:8080= TAKEOVER"))));
     QCOMPARE(f.remote.fields(), fields);
-    QCOMPARE(w.SW_GO->isChecked(), runs);
+    QTRY_COMPARE_WITH_TIMEOUT(w.SW_GO->isChecked(), runs, 2000);
+    QCOMPARE(w.timedStart()->text(), armed);
     QCOMPARE(w.TIM_REBOUR->isActive(), runs);
     QCOMPARE(readAll(QStringLiteral("LST_IP.CFG")), QByteArray("127.0.0.2\r\n127.0.0.3\r\n"));
     QCOMPARE(readAll(QStringLiteral("TITLE.CFG")), QByteArray("SHOW\r\n"));
