@@ -8,11 +8,13 @@ bool parse(const QString &text, Where *out, QString *error)
 {
     QString host = QStringLiteral("127.0.0.1");
     QString port = text.trimmed();
+    bool bracketed = false;
     const qsizetype colon = port.lastIndexOf(QLatin1Char(':'));
     if (colon >= 0) {
         host = port.left(colon);
         port = port.mid(colon + 1);
-        if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        bracketed = host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'));
+        if (bracketed)
             host = host.mid(1, host.size() - 2);
         else if (host.contains(QLatin1Char(':'))) {
             *error = QStringLiteral("'%1': write an IPv6 address in brackets, e.g. [::1]:8080")
@@ -27,7 +29,10 @@ bool parse(const QString &text, Where *out, QString *error)
         return false;
     }
     QHostAddress address;
-    if (!address.setAddress(host) || host.contains(QLatin1Char('%'))) {
+    // IPv4 as a dotted quad only ("10.5" would listen on 10.0.0.5), IPv6 in brackets only.
+    const bool v6 = address.setAddress(host) && address.protocol() == QAbstractSocket::IPv6Protocol;
+    if (address.isNull() || host.contains(QLatin1Char('%')) || bracketed != v6
+        || (!v6 && host.count(QLatin1Char('.')) != 3)) {
         *error = QStringLiteral("'%1': '%2' is not an IP address").arg(text, host);
         return false;
     }

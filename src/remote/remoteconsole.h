@@ -18,7 +18,7 @@ struct RemoteState
     bool lampGreen = false;
     QList<DisplayHealth> displays;
     QString following; // the main's "HOST:PORT" while this console follows one as its standby
-    QString startsAt; // "HH:MM:SS" while a start is armed, "" otherwise
+    QString startsAt;  // "HH:MM:SS" while a start is armed, "" otherwise
 };
 
 namespace remotestate {

@@ -147,6 +147,9 @@ void TestCommand::listenAddress_data()
     QTest::newRow("missing-port") << "127.0.0.1:" << false << "" << 0;
     QTest::newRow("name") << "localhost:80" << false << "" << 0;
     QTest::newRow("scoped-v6") << "[fe80::1%eth0]:80" << false << "" << 0;
+    // Not 10.0.0.5, as the short forms of inet_aton would make it.
+    QTest::newRow("short-v4") << "10.5:8080" << false << "" << 0;
+    QTest::newRow("bracketed-v4") << "[127.0.0.1]:8080" << false << "" << 0;
 }
 
 void TestCommand::listenAddress()
