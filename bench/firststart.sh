@@ -1,33 +1,60 @@
 #!/usr/bin/env bash
-# First start from a fresh clone: `git clone`, then ./scripts/run with the Debian
-# packages already installed and no compiler cache, until the console's window
-# is mapped on a private X server. Prints one line of figures.
+# First start from a fresh clone: `git clone`, then ./scripts/run with no
+# compiler cache, until the console's window is mapped on a private X server.
+# Prints one line of figures.
 #   bench/firststart.sh [COMMIT]      (default HEAD)
+#     the Debian packages already installed on this machine; runs in a network
+#     namespace of its own (unshare), so nothing the console does can leave it.
+#   sudo bench/firststart.sh --fresh-root [--cache DIR] [COMMIT]
+#     what a new user meets: a fresh Debian 12 minbase root with git only (a
+#     tarball of one in DIR, by default ~/.cache/rv38t, made with debootstrap
+#     at the first use), unpacked anew for each run; `git clone` and
+#     ./scripts/run inside it (chroot), apt fetching from Debian's mirror. The
+#     clone has no LST_IP.CFG, so the console connects to nothing and sends
+#     nothing; apt needs the network, so this mode keeps the machine's. Timed
+#     apart: the clone, apt (the script's start until it configures), the build
+#     (configuring until it starts the console) and the window.
 # Where a script stops without starting the console (a build that could not find
 # the program), the program it built is started by hand and its time added.
-# Also prints the processor time the whole start took (the script, apt checks,
+# Also prints the processor time the whole start took (the script, apt,
 # CMake, every compiler, the program until its window), which does not depend on
 # what else the machine is doing, unlike the wall-clock time.
-# Needs xvfb and xdotool; runs in a network namespace of its own (unshare), so
-# nothing the console does can leave the machine.
+# Needs xvfb and xdotool (./scripts/bench installs them), and debootstrap for
+# the first --fresh-root run.
 set -u
-usage="usage: bench/firststart.sh [COMMIT]"
-case "${1:-}" in -h|--help) echo "$usage"; exit 0 ;; -*) echo "$usage" >&2; exit 2 ;; esac
+usage="usage: bench/firststart.sh [COMMIT]
+       bench/firststart.sh --fresh-root [--cache DIR] [COMMIT]"
 repo=$(cd "$(dirname "$0")/.." && pwd)
-commit=${1:-HEAD}
+fresh=false; cache=${HOME:-/root}/.cache/rv38t; commit=HEAD
+while [ $# -gt 0 ]; do
+  case "$1" in
+    -h|--help) echo "$usage"; exit 0 ;;
+    --fresh-root) fresh=true; shift ;;
+    --cache) [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }; cache=$2; shift 2 ;;
+    -*) echo "$usage" >&2; exit 2 ;;
+    *) commit=$1; shift ;;
+  esac
+done
 for t in Xvfb xdotool unshare; do command -v $t >/dev/null || { echo "$t missing" >&2; exit 2; }; done
 work=$(mktemp -d)
 xpid=; rpid=
 cleanup() {
   [ -n "$rpid" ] && kill -- -"$rpid" 2>/dev/null
   [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
-  wait 2>/dev/null; rm -rf "$work"
+  wait 2>/dev/null
+  # The fresh root's mounts live in a mount namespace of their own and are gone
+  # with its last process; never delete through a mount that is still there.
+  if findmnt -rn -o TARGET | grep -q "^$work/"; then
+    echo "mounts left under $work; not removed" >&2
+  else
+    rm -rf "$work"
+  fi
 }
 trap cleanup EXIT
-git clone -q "$repo" "$work/clone" && git -C "$work/clone" checkout -q "$commit" || exit 1
 fifo=$work/fifo; mkfifo "$fifo"
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" 2>/dev/null & xpid=$!
 read -r -t 10 num <"$fifo" || { echo "Xvfb did not start" >&2; exit 1; }
+rm -f "$fifo"
 export DISPLAY=:$num
 unset CMAKE_CXX_COMPILER_LAUNCHER; export CCACHE_DISABLE=1
 
@@ -48,8 +75,81 @@ window_up() {
   done
   return 1
 }
-cd "$work/clone" || exit 1
 load=$(cut -d' ' -f1-3 /proc/loadavg)
+
+if $fresh; then
+  [ "$(id -u)" = 0 ] || { echo "--fresh-root needs root (debootstrap, chroot, mounts)" >&2; exit 2; }
+  tarball=$cache/bookworm-minbase-git.tar
+  if [ ! -f "$tarball" ]; then
+    command -v debootstrap >/dev/null || { echo "debootstrap missing" >&2; exit 2; }
+    mkdir -p "$cache" && rm -rf "$cache/root.tmp" || exit 1
+    echo "== debootstrap (once; kept as $tarball)" >&2
+    debootstrap --variant=minbase --include=git bookworm "$cache/root.tmp" http://deb.debian.org/debian >&2 ||
+      { echo "debootstrap failed" >&2; exit 1; }
+    # As a fresh image comes: no package lists, no downloaded packages.
+    rm -rf "$cache"/root.tmp/var/lib/apt/lists/* "$cache"/root.tmp/var/cache/apt/archives/*.deb
+    tar -C "$cache/root.tmp" -cf "$tarball.part" . && mv "$tarball.part" "$tarball" || exit 1
+    rm -rf "$cache/root.tmp"
+  fi
+  root=$work/root; mkdir "$root" && tar -C "$root" -xf "$tarball" || exit 1
+  cp /etc/resolv.conf "$root/etc/resolv.conf"
+  hash=$(git -C "$repo" rev-parse "$commit^{commit}") || exit 1
+  git clone -q --bare "$repo" "$root/srv/origin.git" || exit 1
+  mkdir -p "$root/tmp/.X11-unix"
+  # Inside a private mount namespace: the chroot's /proc, /sys, /dev and the X
+  # server's socket directory are mounted there and unmounted on the way out
+  # (and gone with the namespace whatever happens).
+  cat >"$work/inside.sh" <<'EOF'
+root=$1 hash=$2 pidfile=$3
+trap 'umount -R "$root/tmp/.X11-unix" "$root/dev" "$root/sys" "$root/proc" 2>/dev/null' EXIT
+mount -t proc proc "$root/proc" && mount --rbind /sys "$root/sys" && mount --make-rslave "$root/sys" &&
+  mount --rbind /dev "$root/dev" && mount --make-rslave "$root/dev" &&
+  mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix" || exit 1
+echo $$ >"$pidfile"
+# The shell's PID is the one whose processor time is read: it runs the clone,
+# then becomes scripts/run (exec), which becomes the console.
+exec chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 DISPLAY="$DISPLAY" \
+  PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+  bash -c 'cd /root && git clone -q /srv/origin.git rv38t && cd rv38t && git checkout -q "$1" &&
+    [ ! -e LST_IP.CFG ] && echo "== scripts/run" && exec ./scripts/run' bash "$hash"
+EOF
+  # The lines that mark a phase ("== ...") stamped with the time and the run's
+  # processor time so far (clock ticks), so the phases can be told apart;
+  # builtins only, so the stamps do not lag behind apt's thousand lines.
+  mkfifo "$work/out"
+  pidfile=$work/pid
+  (
+    exec 2>/dev/null
+    while IFS= read -r line; do
+      case "$line" in
+        "== "*)
+          read -r p <"$pidfile" && read -ra f <"/proc/$p/stat" &&
+            printf '%s %s %s\n' "$EPOCHREALTIME" "$((f[13] + f[14] + f[15] + f[16]))" "$line" ;;
+        *) printf -- '- - %s\n' "$line" ;;
+      esac
+    done <"$work/out" >"$work/run.log"
+  ) &
+  t0=$EPOCHREALTIME
+  setsid unshare --mount --propagation private bash "$work/inside.sh" "$root" "$hash" "$pidfile" >"$work/out" 2>&1 & rpid=$!
+  for _ in $(seq 100); do [ -s "$pidfile" ] && break; sleep 0.05; done
+  pid=$(cat "$pidfile" 2>/dev/null)
+  [ -n "$pid" ] || { echo "the fresh root could not be entered" >&2; exit 1; }
+  if ! up=$(window_up "$pid" "$t0"); then
+    echo "no window; the run said:" >&2; sleep 1; cut -d' ' -f3- "$work/run.log" | tail -20 >&2; exit 1
+  fi
+  cpu=$(cpu_of "$pid")
+  # field F (1 the time, 2 the ticks) of the first line that starts with MARK
+  mark() { awk -v m="$1" -v f="$2" '{ rest = $0; sub(/^[^ ]+ [^ ]+ /, "", rest) } index(rest, m) == 1 { print $f; exit }' "$work/run.log"; }
+  minus() { awk -v a="$1" -v b="$2" -v d="${3:-1}" 'BEGIN { printf "%.1f", (b - a) / d }'; }
+  r_t=$(mark "== scripts/run" 1); c_t=$(mark "== configuring" 1); s_t=$(mark "== starting" 1)
+  r_c=$(mark "== scripts/run" 2); c_c=$(mark "== configuring" 2); s_c=$(mark "== starting" 2)
+  if [ -z "$r_t" ] || [ -z "$c_t" ] || [ -z "$s_t" ]; then echo "phases not found in the run's output" >&2; exit 1; fi
+  echo "firststart mode=fresh-root commit=$(git -C "$repo" rev-parse --short "$hash") clone_s=$(minus "$t0" "$r_t") apt_s=$(minus "$r_t" "$c_t") build_s=$(minus "$c_t" "$s_t") window_s=$(minus "$s_t" "$(awk -v a="$t0" -v u="$up" 'BEGIN { printf "%.3f", a + u }')") total_s=$up apt_cpu_s=$(minus "$r_c" "$c_c" "$hz") build_cpu_s=$(minus "$c_c" "$s_c" "$hz") cpu_s=$cpu load_before=\"$load\" note=\"script stopped: $said\""
+  exit 0
+fi
+
+git clone -q "$repo" "$work/clone" && git -C "$work/clone" checkout -q "$commit" || exit 1
+cd "$work/clone" || exit 1
 t0=$(date +%s.%N)
 # The script runs under a shell of its own that reports, should the script end,
 # the processor time of all it ran.
