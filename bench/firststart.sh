@@ -22,15 +22,17 @@
 # Needs xvfb and xdotool (./scripts/bench installs them), and debootstrap for
 # the first --fresh-root run.
 set -u
-usage="usage: bench/firststart.sh [COMMIT]
-       bench/firststart.sh --fresh-root [--cache DIR] [COMMIT]"
+usage="usage: bench/firststart.sh [--log FILE] [COMMIT]
+       bench/firststart.sh --fresh-root [--cache DIR] [--log FILE] [COMMIT]
+  --log FILE   keep the run's output there"
 repo=$(cd "$(dirname "$0")/.." && pwd)
-fresh=false; cache=${HOME:-/root}/.cache/rv38t; commit=HEAD
+fresh=false; cache=${HOME:-/root}/.cache/rv38t; commit=HEAD; log=
 while [ $# -gt 0 ]; do
   case "$1" in
     -h|--help) echo "$usage"; exit 0 ;;
     --fresh-root) fresh=true; shift ;;
     --cache) [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }; cache=$2; shift 2 ;;
+    --log) [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }; log=$(realpath -m "$2"); shift 2 ;;
     -*) echo "$usage" >&2; exit 2 ;;
     *) commit=$1; shift ;;
   esac
@@ -42,6 +44,7 @@ cleanup() {
   [ -n "$rpid" ] && kill -- -"$rpid" 2>/dev/null
   [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
   wait 2>/dev/null
+  [ -n "$log" ] && [ -f "$work/run.log" ] && cp "$work/run.log" "$log"
   # The fresh root's mounts live in a mount namespace of their own and are gone
   # with its last process; never delete through a mount that is still there.
   if findmnt -rn -o TARGET | grep -q "^$work/"; then
@@ -144,7 +147,7 @@ EOF
   r_t=$(mark "== scripts/run" 1); c_t=$(mark "== configuring" 1); s_t=$(mark "== starting" 1)
   r_c=$(mark "== scripts/run" 2); c_c=$(mark "== configuring" 2); s_c=$(mark "== starting" 2)
   if [ -z "$r_t" ] || [ -z "$c_t" ] || [ -z "$s_t" ]; then echo "phases not found in the run's output" >&2; exit 1; fi
-  echo "firststart mode=fresh-root commit=$(git -C "$repo" rev-parse --short "$hash") clone_s=$(minus "$t0" "$r_t") apt_s=$(minus "$r_t" "$c_t") build_s=$(minus "$c_t" "$s_t") window_s=$(minus "$s_t" "$(awk -v a="$t0" -v u="$up" 'BEGIN { printf "%.3f", a + u }')") total_s=$up apt_cpu_s=$(minus "$r_c" "$c_c" "$hz") build_cpu_s=$(minus "$c_c" "$s_c" "$hz") cpu_s=$cpu load_before=\"$load\" note=\"script stopped: $said\""
+  echo "firststart mode=fresh-root commit=$(git -C "$repo" rev-parse --short "$hash") clone_s=$(minus "$t0" "$r_t") apt_s=$(minus "$r_t" "$c_t") build_s=$(minus "$c_t" "$s_t") window_s=$(minus "$s_t" "$(awk -v a="$t0" -v u="$up" 'BEGIN { printf "%.3f", a + u }')") total_s=$up apt_cpu_s=$(minus "$r_c" "$c_c" "$hz") build_cpu_s=$(minus "$c_c" "$s_c" "$hz") cpu_s=$cpu load_before=\"$load\""
   exit 0
 fi
 
