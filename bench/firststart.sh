@@ -23,14 +23,16 @@
 # the first --fresh-root run.
 set -u
 usage="usage: bench/firststart.sh [--log FILE] [COMMIT]
-       bench/firststart.sh --fresh-root [--cache DIR] [--log FILE] [COMMIT]
-  --log FILE   keep the run's output there"
+       bench/firststart.sh --fresh-root [--cache DIR] [--then-test] [--log FILE] [COMMIT]
+  --then-test  after the window, ./scripts/test in the same root (figures on a second line)
+  --log FILE   keep the run's output there (and the tests' in FILE.test)"
 repo=$(cd "$(dirname "$0")/.." && pwd)
-fresh=false; cache=${HOME:-/root}/.cache/rv38t; commit=HEAD; log=
+fresh=false; then_test=false; cache=${HOME:-/root}/.cache/rv38t; commit=HEAD; log=
 while [ $# -gt 0 ]; do
   case "$1" in
     -h|--help) echo "$usage"; exit 0 ;;
     --fresh-root) fresh=true; shift ;;
+    --then-test) then_test=true; shift ;;
     --cache) [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }; cache=$2; shift 2 ;;
     --log) [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }; log=$(realpath -m "$2"); shift 2 ;;
     -*) echo "$usage" >&2; exit 2 ;;
@@ -99,55 +101,83 @@ if $fresh; then
   hash=$(git -C "$repo" rev-parse "$commit^{commit}") || exit 1
   git clone -q --bare "$repo" "$root/srv/origin.git" || exit 1
   mkdir -p "$root/tmp/.X11-unix"
-  # Inside a private mount namespace: the chroot's /proc, /sys, /dev and the X
-  # server's socket directory are mounted there and unmounted on the way out
-  # (and gone with the namespace whatever happens).
+  # Inside a private mount namespace: the root bound onto itself (a machine's
+  # root is a mount point; `ip netns` needs one), the chroot's /proc, /sys,
+  # /dev and the X server's socket directory; unmounted on the way out, however
+  # the run ends (and gone with the namespace in any case). The chroot's PID
+  # goes to PIDFILE: its processor time is read, and it becomes the script
+  # (exec), which becomes the console.
   cat >"$work/inside.sh" <<'EOF'
-root=$1 hash=$2 pidfile=$3
-trap 'umount -R "$root/tmp/.X11-unix" "$root/dev" "$root/sys" "$root/proc" 2>/dev/null' EXIT
-mount -t proc proc "$root/proc" && mount --rbind /sys "$root/sys" && mount --make-rslave "$root/sys" &&
+root=$1 pidfile=$2; shift 2
+child=
+leave() { [ -n "$child" ] && kill "$child" 2>/dev/null; wait; umount -R "$root"; }
+trap leave EXIT
+trap 'exit 143' TERM INT HUP
+mount --bind "$root" "$root" && mount -t proc proc "$root/proc" &&
+  mount --rbind /sys "$root/sys" && mount --make-rslave "$root/sys" &&
   mount --rbind /dev "$root/dev" && mount --make-rslave "$root/dev" &&
   mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix" || exit 1
-echo $$ >"$pidfile"
-# The shell's PID is the one whose processor time is read: it runs the clone,
-# then becomes scripts/run (exec), which becomes the console.
-exec chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 DISPLAY="$DISPLAY" \
-  PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  bash -c 'cd /root && git clone -q /srv/origin.git rv38t && cd rv38t && git checkout -q "$1" &&
-    [ ! -e LST_IP.CFG ] && echo "== scripts/run" && exec ./scripts/run' bash "$hash"
+chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 DISPLAY="$DISPLAY" \
+  PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin bash -c "$@" & child=$!
+echo "$child" >"$pidfile"
+wait "$child"
 EOF
-  # The lines that mark a phase ("== ...") stamped with the time and the run's
-  # processor time so far (clock ticks), so the phases can be told apart;
-  # builtins only, so the stamps do not lag behind apt's thousand lines.
-  mkfifo "$work/out"
-  pidfile=$work/pid
-  (
-    exec 2>/dev/null
-    while IFS= read -r line; do
-      case "$line" in
-        "== "*)
-          read -r p <"$pidfile" && read -ra f <"/proc/$p/stat" &&
-            printf '%s %s %s\n' "$EPOCHREALTIME" "$((f[13] + f[14] + f[15] + f[16]))" "$line" ;;
-        *) printf -- '- - %s\n' "$line" ;;
-      esac
-    done <"$work/out" >"$work/run.log"
-  ) &
+  # in_root LOG COMMAND [ARGS]: runs bash -c COMMAND in the root, in the
+  # background (its PID in $rpid, the shell's in $pid). The lines that mark a
+  # phase ("== ...") are stamped into LOG with the time and the processor time
+  # so far (clock ticks); builtins only, so the stamps do not lag behind apt's
+  # thousand lines.
+  in_root() {
+    local out=$work/out.$RANDOM pidfile=$work/pid.$RANDOM logfile=$1; shift
+    mkfifo "$out" || exit 1
+    (
+      exec 2>/dev/null
+      while IFS= read -r line; do
+        case "$line" in
+          "== "*)
+            read -r p <"$pidfile" && read -ra f <"/proc/$p/stat" &&
+              printf '%s %s %s\n' "$EPOCHREALTIME" "$((f[13] + f[14] + f[15] + f[16]))" "$line" ;;
+          *) printf -- '- - %s\n' "$line" ;;
+        esac
+      done <"$out" >"$logfile"
+    ) &
+    setsid unshare --mount --propagation private bash "$work/inside.sh" "$root" "$pidfile" "$@" >"$out" 2>&1 & rpid=$!
+    pid=
+    for _ in $(seq 100); do [ -s "$pidfile" ] && read -r pid <"$pidfile" && break; sleep 0.05; done
+    [ -n "$pid" ] || { echo "the fresh root could not be entered" >&2; exit 1; }
+  }
+  # field F (1 the time, 2 the ticks) of the first line of LOG that starts with MARK
+  mark() { awk -v m="$1" -v f="$2" '{ rest = $0; sub(/^[^ ]+ [^ ]+ /, "", rest) } index(rest, m) == 1 { print $f; exit }' "$3"; }
+  minus() { awk -v a="$1" -v b="$2" -v d="${3:-1}" 'BEGIN { printf "%.1f", (b - a) / d }'; }
+
   t0=$EPOCHREALTIME
-  setsid unshare --mount --propagation private bash "$work/inside.sh" "$root" "$hash" "$pidfile" >"$work/out" 2>&1 & rpid=$!
-  for _ in $(seq 100); do [ -s "$pidfile" ] && break; sleep 0.05; done
-  pid=$(cat "$pidfile" 2>/dev/null)
-  [ -n "$pid" ] || { echo "the fresh root could not be entered" >&2; exit 1; }
+  # shellcheck disable=SC2016 # expanded in the root
+  in_root "$work/run.log" 'cd /root && git clone -q /srv/origin.git rv38t && cd rv38t && git checkout -q "$1" &&
+    [ ! -e LST_IP.CFG ] && echo "== scripts/run" && exec ./scripts/run' bash "$hash"
   if ! up=$(window_up "$pid" "$t0"); then
     echo "no window; the run said:" >&2; sleep 1; cut -d' ' -f3- "$work/run.log" | tail -20 >&2; exit 1
   fi
   cpu=$(cpu_of "$pid")
-  # field F (1 the time, 2 the ticks) of the first line that starts with MARK
-  mark() { awk -v m="$1" -v f="$2" '{ rest = $0; sub(/^[^ ]+ [^ ]+ /, "", rest) } index(rest, m) == 1 { print $f; exit }' "$work/run.log"; }
-  minus() { awk -v a="$1" -v b="$2" -v d="${3:-1}" 'BEGIN { printf "%.1f", (b - a) / d }'; }
-  r_t=$(mark "== scripts/run" 1); c_t=$(mark "== configuring" 1); s_t=$(mark "== starting" 1)
-  r_c=$(mark "== scripts/run" 2); c_c=$(mark "== configuring" 2); s_c=$(mark "== starting" 2)
+  l=$work/run.log
+  r_t=$(mark "== scripts/run" 1 "$l"); c_t=$(mark "== configuring" 1 "$l"); s_t=$(mark "== starting" 1 "$l")
+  r_c=$(mark "== scripts/run" 2 "$l"); c_c=$(mark "== configuring" 2 "$l"); s_c=$(mark "== starting" 2 "$l")
   if [ -z "$r_t" ] || [ -z "$c_t" ] || [ -z "$s_t" ]; then echo "phases not found in the run's output" >&2; exit 1; fi
   echo "firststart mode=fresh-root commit=$(git -C "$repo" rev-parse --short "$hash") clone_s=$(minus "$t0" "$r_t") apt_s=$(minus "$r_t" "$c_t") build_s=$(minus "$c_t" "$s_t") window_s=$(minus "$s_t" "$(awk -v a="$t0" -v u="$up" 'BEGIN { printf "%.3f", a + u }')") total_s=$up apt_cpu_s=$(minus "$r_c" "$c_c" "$hz") build_cpu_s=$(minus "$c_c" "$s_c" "$hz") cpu_s=$cpu load_before=\"$load\""
+  if $then_test; then
+    kill -- -"$rpid" 2>/dev/null; wait "$rpid" 2>/dev/null; rpid=
+    load=$(cut -d' ' -f1-3 /proc/loadavg)
+    t0=$EPOCHREALTIME
+    # shellcheck disable=SC2016 # expanded in the root
+    in_root "$work/test.log" 'cd /root/rv38t && echo "== scripts/test" && ./scripts/test; echo "== test ended: $?"'
+    wait "$rpid"; rpid=
+    l=$work/test.log
+    sleep 1; [ -n "$log" ] && cp "$l" "$log.test"
+    r_t=$(mark "== scripts/test" 1 "$l"); c_t=$(mark "== configuring" 1 "$l")
+    b_t=$(mark "== running the tests" 1 "$l"); e_t=$(mark "== test ended" 1 "$l")
+    summary=$(grep -o '[0-9]*% tests passed.*' "$l" | tail -1)
+    echo "then-test apt_s=$(minus "$r_t" "$c_t") build_s=$(minus "$c_t" "$b_t") tests_s=$(minus "$b_t" "$e_t") total_s=$(minus "$t0" "$e_t") status=$(grep '== test ended' "$l" | awk '{ print $NF }') skipped=$(grep -c 'Skipped' "$l") summary=\"$summary\" load_before=\"$load\""
+    grep -- 'Skipped\|\*\*\*Failed\|SKIP  ' "$l" | cut -d' ' -f3- | head -20
+  fi
   exit 0
 fi
 
