@@ -70,3 +70,5 @@ QByteArray RemoteHub::pushJson()
         m_pushJson = stateJson();
     return m_pushJson;
 }
+
+#include "moc_remotehub.cpp"
