@@ -135,8 +135,9 @@ EOF
       while IFS= read -r line; do
         case "$line" in
           "== "*)
-            read -r p <"$pidfile" && read -ra f <"/proc/$p/stat" &&
-              printf '%s %s %s\n' "$EPOCHREALTIME" "$((f[13] + f[14] + f[15] + f[16]))" "$line" ;;
+            # A line written as the process ends has the time but no ticks.
+            f=(); read -r p <"$pidfile" && read -ra f <"/proc/$p/stat"
+            printf '%s %s %s\n' "$EPOCHREALTIME" "$((f[13] + f[14] + f[15] + f[16]))" "$line" ;;
           *) printf -- '- - %s\n' "$line" ;;
         esac
       done <"$out" >"$logfile"
@@ -172,7 +173,8 @@ EOF
     wait "$rpid"; rpid=
     l=$work/test.log
     sleep 1; [ -n "$log" ] && cp "$l" "$log.test"
-    r_t=$(mark "== scripts/test" 1 "$l"); c_t=$(mark "== configuring" 1 "$l")
+    # build/ is configured already by the run: the build starts at "building".
+    r_t=$(mark "== scripts/test" 1 "$l"); c_t=$(mark "== building" 1 "$l")
     b_t=$(mark "== running the tests" 1 "$l"); e_t=$(mark "== test ended" 1 "$l")
     summary=$(grep -o '[0-9]*% tests passed.*' "$l" | tail -1)
     echo "then-test apt_s=$(minus "$r_t" "$c_t") build_s=$(minus "$c_t" "$b_t") tests_s=$(minus "$b_t" "$e_t") total_s=$(minus "$t0" "$e_t") status=$(grep '== test ended' "$l" | awk '{ print $NF }') skipped=$(grep -c 'Skipped' "$l") summary=\"$summary\" load_before=\"$load\""
