@@ -3,8 +3,17 @@
 # Sourced, not run. rv38t_build sets BUILD_DIR.
 
 RV38T_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-# Every Debian package a script or a test needs, in this one list.
-RV38T_PACKAGES="qt6-base-dev qt6-svg-dev libgl-dev fonts-liberation cmake g++ ninja-build iproute2 nftables stress-ng bc qt6-websockets-dev liblo-dev pkg-config chromium dpkg-dev file lintian desktop-file-utils appstream clang-format shellcheck python3"
+# The Debian packages, each written once, in lists by purpose.
+# Building and running the two programs (./scripts/run installs these only).
+# qt6-svg-dev: CMake configures the icon writer with every build, though only
+# the package paints icons.
+RV38T_PACKAGES_RUN="qt6-base-dev qt6-svg-dev qt6-websockets-dev libgl-dev liblo-dev pkg-config cmake g++ ninja-build fonts-liberation"
+# What the tests add (./scripts/test, with the packaging list: the package is tested too).
+RV38T_PACKAGES_TESTS="iproute2 nftables chromium clang-format shellcheck python3"
+# What making and checking the Debian package adds (./scripts/package).
+RV38T_PACKAGES_PACKAGING="dpkg-dev file lintian desktop-file-utils appstream"
+# What the benchmarks and soak runs add (with the tests' list).
+RV38T_PACKAGES_BENCH="stress-ng bc xvfb xdotool debootstrap"
 
 # rv38t_help USAGE prints the script's usage and exits 0 (for --help);
 # rv38t_refuse USAGE ARG refuses an argument the script does not take.
@@ -23,11 +32,20 @@ rv38t_lists_need_update() {
   return 1
 }
 
-# Extra package names may follow; most callers pass none.
+# rv38t_install [tests] [packaging] [bench] [PACKAGE...]: installs what is
+# missing of the run list, of the lists named, and of the packages named.
 # shellcheck disable=SC2120
 rv38t_install() {
-  local missing=() p
-  for p in $RV38T_PACKAGES "$@"; do
+  local wanted=$RV38T_PACKAGES_RUN missing=() p
+  for p in "$@"; do
+    case "$p" in
+      tests) wanted+=" $RV38T_PACKAGES_TESTS" ;;
+      packaging) wanted+=" $RV38T_PACKAGES_PACKAGING" ;;
+      bench) wanted+=" $RV38T_PACKAGES_BENCH" ;;
+      *) wanted+=" $p" ;;
+    esac
+  done
+  for p in $wanted; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0

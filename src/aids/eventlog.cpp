@@ -82,3 +82,5 @@ void EventLog::INP_LOG_DblClick()
 {
     setText(QString());
 }
+
+#include "moc_eventlog.cpp"

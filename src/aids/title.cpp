@@ -30,3 +30,5 @@ bool Title::INP_TITLE_LostFocus()
         m_log(QFileInfo(m_fileName).fileName() + QStringLiteral("= ") + why);
     return false;
 }
+
+#include "moc_title.cpp"

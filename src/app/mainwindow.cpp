@@ -357,3 +357,5 @@ void MainWindow::closeEvent(QCloseEvent *event)
         m_rooms.title->INP_TITLE_LostFocus();
     QWidget::closeEvent(event);
 }
+
+#include "moc_mainwindow.cpp"

@@ -77,3 +77,5 @@ void UnixSignals::onReadable()
         m_handler(bytes[i]);
 #endif
 }
+
+#include "moc_unixsignals.cpp"

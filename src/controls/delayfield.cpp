@@ -5,3 +5,5 @@ void DelayField::mouseDoubleClickEvent(QMouseEvent *event)
     QLineEdit::mouseDoubleClickEvent(event);
     emit doubleClicked();
 }
+
+#include "moc_delayfield.cpp"

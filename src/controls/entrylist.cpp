@@ -10,3 +10,5 @@ void EntryList::focusInEvent(QFocusEvent *event)
     if (!hadCurrent && currentIndex().isValid())
         selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
 }
+
+#include "moc_entrylist.cpp"

@@ -5,3 +5,5 @@ void LogArea::mouseDoubleClickEvent(QMouseEvent *event)
     QPlainTextEdit::mouseDoubleClickEvent(event);
     emit doubleClicked();
 }
+
+#include "moc_logarea.cpp"

@@ -47,3 +47,5 @@ void ShapeWidget::paintEvent(QPaintEvent *)
         painter.drawRect(box);
     }
 }
+
+#include "moc_shapewidget.cpp"

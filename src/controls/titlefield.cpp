@@ -13,3 +13,5 @@ void TitleField::focusOutEvent(QFocusEvent *event)
         emit focusLost();
     }
 }
+
+#include "moc_titlefield.cpp"

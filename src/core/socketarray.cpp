@@ -126,3 +126,5 @@ void TcpSocketArray::setTag(int index, const QString &tag)
     if (Element *e = at(index))
         e->tag = tag;
 }
+
+#include "moc_socketarray.cpp"

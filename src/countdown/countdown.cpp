@@ -117,3 +117,5 @@ void Countdown::INP_DELAY_DblClick(int index)
         return;
     m_fields[static_cast<std::size_t>(index)]->setText(QString());
 }
+
+#include "moc_countdown.cpp"

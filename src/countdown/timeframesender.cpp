@@ -26,3 +26,5 @@ void TimeFrameSender::INP_DELAY_Change(int)
             m_sockets.sendData(i, frame);
     }
 }
+
+#include "moc_timeframesender.cpp"

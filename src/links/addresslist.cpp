@@ -215,3 +215,5 @@ bool AddressList::entriesOnScreen() const
 {
     return !m_list->visibleRegion().isEmpty();
 }
+
+#include "moc_addresslist.cpp"

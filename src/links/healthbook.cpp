@@ -286,3 +286,5 @@ QString HealthBook::lampToolTip(const QList<DisplayHealth> &records)
         lines << QStringLiteral("and %1 more").arg(more);
     return lines.join(QLatin1Char('\n'));
 }
+
+#include "moc_healthbook.cpp"

@@ -91,3 +91,5 @@ void Supervisor::TCPIP_TCP_Error(int index, const QString &description)
     if (m_health)
         m_health->failed(index, description);
 }
+
+#include "moc_supervisor.cpp"

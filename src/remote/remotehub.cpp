@@ -98,3 +98,5 @@ QByteArray RemoteHub::pushJson()
         m_pushJson = stateJson();
     return m_pushJson;
 }
+
+#include "moc_remotehub.cpp"

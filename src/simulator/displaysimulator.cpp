@@ -235,3 +235,5 @@ void DisplaySimulator::readDatagrams()
         }
     }
 }
+
+#include "moc_displaysimulator.cpp"

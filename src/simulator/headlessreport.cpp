@@ -73,3 +73,5 @@ void HeadlessReport::line(const QString &subject, const QString &what)
     if (auto *file = qobject_cast<QFileDevice *>(m_out))
         file->flush();
 }
+
+#include "moc_headlessreport.cpp"

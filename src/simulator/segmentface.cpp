@@ -128,3 +128,5 @@ void SegmentFace::paintEvent(QPaintEvent *)
         x += pitch;
     }
 }
+
+#include "moc_segmentface.cpp"

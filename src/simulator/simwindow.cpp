@@ -123,3 +123,5 @@ void SimWindow::markRecovery(int display)
         showState(i);
     }
 }
+
+#include "moc_simwindow.cpp"

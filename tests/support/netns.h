@@ -12,7 +12,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
@@ -35,30 +37,31 @@ public:
         }
         removeStale();
         m_home = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-        if (m_home < 0 || !run("ip", {"netns", "add", m_console})) {
-            m_why = QStringLiteral("'ip netns add' does not work here");
+        if (m_home < 0 || !step("ip", {"netns", "add", m_console})) {
+            m_why = QStringLiteral("'ip netns add' does not work here") + cause();
             return;
         }
         const bool made
-            = run("ip", {"netns", "add", m_display})
-              && run("ip", {"-n", m_console, "link", "set", "lo", "up"})
-              && run("ip", {"-n", m_display, "link", "set", "lo", "up"})
-              && run("ip", {"-n", m_console, "link", "add", "rvc1", "type", "veth", "peer", "name",
-                            kDisplayLink, "netns", m_display})
-              && run("ip", {"-n", m_console, "addr", "add", kConsoleAddress + "/24", "dev", "rvc1"})
-              && run("ip",
-                     {"-n", m_display, "addr", "add", kDisplayAddress + "/24", "dev", kDisplayLink})
-              && run("ip", {"-n", m_console, "link", "set", "rvc1", "up"})
-              && run("ip", {"-n", m_display, "link", "set", kDisplayLink, "up"})
+            = step("ip", {"netns", "add", m_display})
+              && step("ip", {"-n", m_console, "link", "set", "lo", "up"})
+              && step("ip", {"-n", m_display, "link", "set", "lo", "up"})
+              && step("ip", {"-n", m_console, "link", "add", "rvc1", "type", "veth", "peer", "name",
+                             kDisplayLink, "netns", m_display})
+              && step("ip",
+                      {"-n", m_console, "addr", "add", kConsoleAddress + "/24", "dev", "rvc1"})
+              && step("ip", {"-n", m_display, "addr", "add", kDisplayAddress + "/24", "dev",
+                             kDisplayLink})
+              && step("ip", {"-n", m_console, "link", "set", "rvc1", "up"})
+              && step("ip", {"-n", m_display, "link", "set", kDisplayLink, "up"})
               // The recovery broadcast needs a route; this one ends in the display's namespace.
-              && run("ip", {"-n", m_console, "route", "add", "default", "dev", "rvc1"});
-        m_consoleFd = ::open(qPrintable(QStringLiteral("/var/run/netns/") + m_console),
-                             O_RDONLY | O_CLOEXEC);
-        m_displayFd = ::open(qPrintable(QStringLiteral("/var/run/netns/") + m_display),
-                             O_RDONLY | O_CLOEXEC);
-        if (!made || m_consoleFd < 0 || m_displayFd < 0
-            || ::setns(m_consoleFd, CLONE_NEWNET) != 0) {
-            m_why = QStringLiteral("could not build two namespaces joined by a veth pair here");
+              && step("ip", {"-n", m_console, "route", "add", "default", "dev", "rvc1"});
+        m_consoleFd = made ? openNamespace(m_console) : -1;
+        m_displayFd = m_consoleFd >= 0 ? openNamespace(m_display) : -1;
+        if (m_displayFd >= 0 && ::setns(m_consoleFd, CLONE_NEWNET) != 0)
+            m_failure = QStringLiteral("setns: ") + QString::fromLocal8Bit(std::strerror(errno));
+        if (!made || m_consoleFd < 0 || m_displayFd < 0 || !m_failure.isEmpty()) {
+            m_why = QStringLiteral("could not build two namespaces joined by a veth pair here")
+                    + cause();
             return;
         }
         m_valid = true;
@@ -112,16 +115,54 @@ public:
         return {};
     }
 
-    static bool run(const char *program, const QStringList &arguments)
+    // Runs a tool; on failure, `error` (when given) says what it said.
+    static bool run(const char *program, const QStringList &arguments, QString *error = nullptr)
     {
         QProcess process;
         process.start(QString::fromLatin1(program), arguments);
-        if (!process.waitForFinished(10000))
-            return false;
-        return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        const bool finished = process.waitForFinished(10000);
+        const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+        const bool ok
+            = finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        if (error)
+            *error = said.isEmpty() && !ok ? process.errorString() : said;
+        return ok;
     }
 
 private:
+    // One set-up step. The first failure, and the first complaint of a step that
+    // still succeeded (ip may warn and go on, as in a chroot whose root is not a
+    // mount point), are kept for the skip message: the cause is what to fix.
+    bool step(const char *program, const QStringList &arguments)
+    {
+        QString said;
+        const bool ok = run(program, arguments, &said);
+        const QString what = QString::fromLatin1(program) + ' ' + arguments.join(' ') + ": " + said;
+        if (!ok && m_failure.isEmpty())
+            m_failure = what;
+        else if (ok && !said.isEmpty() && m_warning.isEmpty())
+            m_warning = what;
+        return ok;
+    }
+
+    int openNamespace(const QString &name)
+    {
+        const QString path = QStringLiteral("/var/run/netns/") + name;
+        const int fd = ::open(qPrintable(path), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 && m_failure.isEmpty())
+            m_failure = path + ": " + QString::fromLocal8Bit(std::strerror(errno));
+        return fd;
+    }
+
+    QString cause() const
+    {
+        QStringList said;
+        for (const QString &s : {m_failure, m_warning})
+            if (!s.isEmpty())
+                said << s;
+        return said.isEmpty() ? QString() : QStringLiteral(" (") + said.join("; ") + ')';
+    }
+
     // Namespaces left by an earlier run that was killed before it could tidy up.
     void removeStale() const
     {
@@ -143,6 +184,8 @@ private:
     QString m_console;
     QString m_display;
     QString m_why;
+    QString m_failure;
+    QString m_warning;
     int m_home = -1;
     int m_consoleFd = -1;
     int m_displayFd = -1;
