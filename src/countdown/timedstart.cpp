@@ -73,3 +73,5 @@ void TimedStart::schedule(qint64 now)
 {
     m_timer.start(int(std::clamp<qint64>(m_targetMs - now, 0, kStepMs)));
 }
+
+#include "moc_timedstart.cpp"

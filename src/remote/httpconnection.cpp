@@ -207,3 +207,5 @@ void HttpConnection::finish()
     }
     emit finished();
 }
+
+#include "moc_httpconnection.cpp"

@@ -237,3 +237,5 @@ void OscServer::onChanged()
             m_socket->writeDatagram(oscmsg::runningMessage(s.running), t.address, t.port);
     }
 }
+
+#include "moc_oscserver.cpp"

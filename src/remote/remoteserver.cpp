@@ -291,3 +291,5 @@ QByteArray RemoteServer::page(const QString &name)
     QFile f(QStringLiteral(":/rv38t/remote/") + name);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+#include "moc_remoteserver.cpp"

@@ -182,3 +182,5 @@ void Follower::logLine(const char *what)
         m_hooks.log(QStringLiteral("STANDBY ") + m_main.text + QStringLiteral("= ")
                     + QLatin1String(what));
 }
+
+#include "moc_follower.cpp"

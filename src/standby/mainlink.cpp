@@ -120,3 +120,5 @@ void QtMainLink::onProbeEnded(int index)
     if (--m_probesLeft == 0)
         emit probeFailed();
 }
+
+#include "moc_mainlink.cpp"
