@@ -134,11 +134,13 @@ private:
     std::string m_buf;
 };
 
-std::string post(const std::string &path, const std::string &body)
+// The Host names the server with its port, as a browser or curl would send it:
+// without a token the console refuses any other.
+std::string post(const std::string &path, const std::string &body, quint16 port)
 {
-    return "POST " + path
-           + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: "
-           + std::to_string(body.size()) + "\r\n\r\n" + body;
+    return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port)
+           + "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size())
+           + "\r\n\r\n" + body;
 }
 
 // The window over Qt's sockets with `displays` loopback displays, all marked.
@@ -167,6 +169,11 @@ struct Console
         if (remote) {
             wireRemote(*window, hub);
             server = std::make_unique<RemoteServer>(hub);
+            // The viewers stand for display pages on many machines; here they
+            // all come from loopback, past the cap on one address.
+            RemoteServer::Limits limits;
+            limits.maxPerAddress = 1000;
+            server->setLimits(limits);
             QString error;
             if (!server->listen(QHostAddress::LocalHost, 0, &error))
                 return false;
@@ -256,7 +263,7 @@ int benchCommand(int rounds, int commands)
                     reached = false;
                     peers.arm(g, 7);
                     const std::int64_t t0 = bench::nowNs();
-                    c.send(post("/api/nudge", body));
+                    c.send(post("/api/nudge", body, port));
                     const auto deadline
                         = std::chrono::steady_clock::now() + std::chrono::seconds(5);
                     while (!reached && std::chrono::steady_clock::now() < deadline)
