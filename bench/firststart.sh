@@ -97,6 +97,9 @@ if $fresh; then
     rm -rf "$cache/root.tmp"
   fi
   root=$work/root; mkdir "$root" && tar -C "$root" -xf "$tarball" || exit 1
+  # A fresh machine has not just written its own root: the unpacked files go
+  # to disk before the clock starts, not while apt writes its own.
+  sync
   cp /etc/resolv.conf "$root/etc/resolv.conf"
   hash=$(git -C "$repo" rev-parse "$commit^{commit}") || exit 1
   git clone -q --bare "$repo" "$root/srv/origin.git" || exit 1

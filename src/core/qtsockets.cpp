@@ -186,3 +186,6 @@ qint64 QtTcpEndpoint::roundTripMicros() const
         return -1;
     return sockopts::smoothedRttMicros(m_socket->socketDescriptor());
 }
+
+// The endpoints have no source of their own: their moc output is built here.
+#include "moc_qtendpoints.cpp"

@@ -128,3 +128,5 @@ void TcpSocketArray::setTag(int index, const QString &tag)
 }
 
 #include "moc_socketarray.cpp"
+// The socket interface has no source of its own: its moc output is built here.
+#include "moc_socketlayer.cpp"
