@@ -68,9 +68,15 @@ hz=$(getconf CLK_TCK)
 # execs the console, so at the window this is the whole start's cost.
 cpu_of() { awk -v hz="$hz" '{ printf "%.1f", ($14 + $15 + $16 + $17) / hz }' "/proc/$1/stat"; }
 since() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
-# waits until the console's window is mapped or PID ends; prints seconds since T0
+# waits until the console's window is mapped or PID ends; prints seconds since T0.
+# With LOG, the X server is asked only once LOG says the console starts: asking
+# it ten times a second through the install and the build cost the run itself
+# processor time.
 window_up() {
-  local pid=$1 t0=$2
+  local pid=$1 t0=$2 log=${3:-}
+  if [ -n "$log" ]; then
+    while kill -0 "$pid" 2>/dev/null && ! grep -qF "== starting" "$log" 2>/dev/null; do sleep 0.1; done
+  fi
   while kill -0 "$pid" 2>/dev/null; do
     # xdotool can hang on a window that vanishes while it looks: bounded.
     if timeout 5 xdotool search --onlyvisible --name 'Timer for RV-38T' >/dev/null 2>&1; then
@@ -97,9 +103,12 @@ if $fresh; then
     rm -rf "$cache/root.tmp"
   fi
   root=$work/root; mkdir "$root" && tar -C "$root" -xf "$tarball" || exit 1
-  # A fresh machine has not just written its own root: the unpacked files go
-  # to disk before the clock starts, not while apt writes its own.
-  sync
+  # A fresh machine has not just written its own root, nor cached the files of
+  # a run before: the unpacked root goes to disk and the kernel's caches are
+  # dropped before the clock starts, as after a boot. Left as they were, runs
+  # in a row grew slower (apt's system time 9 s, then up to 24 s, for the same
+  # work).
+  sync && echo 3 >/proc/sys/vm/drop_caches
   cp /etc/resolv.conf "$root/etc/resolv.conf"
   hash=$(git -C "$repo" rev-parse "$commit^{commit}") || exit 1
   git clone -q --bare "$repo" "$root/srv/origin.git" || exit 1
@@ -158,7 +167,7 @@ EOF
   # shellcheck disable=SC2016 # expanded in the root
   in_root "$work/run.log" 'cd /root && git clone -q /srv/origin.git rv38t && cd rv38t && git checkout -q "$1" &&
     [ ! -e LST_IP.CFG ] && echo "== scripts/run" && exec ./scripts/run' bash "$hash"
-  if ! up=$(window_up "$pid" "$t0"); then
+  if ! up=$(window_up "$pid" "$t0" "$work/run.log"); then
     echo "no window; the run said:" >&2; sleep 1; cut -d' ' -f3- "$work/run.log" | tail -20 >&2; exit 1
   fi
   cpu=$(cpu_of "$pid")
@@ -194,7 +203,7 @@ t0=$(date +%s.%N)
 setsid unshare --net bash -c './scripts/run; echo "script ended: $?"; times' >"$work/run.log" 2>&1 & rpid=$!
 sleep 0.5
 script=$(pgrep -P "$rpid" | head -1)
-if up=$(window_up "$script" "$t0"); then
+if up=$(window_up "$script" "$t0" "$work/run.log"); then
   echo "firststart commit=$(git rev-parse --short HEAD) script_s=$up by_hand_s=0 total_s=$up cpu_s=$(cpu_of "$script") load_before=\"$load\""
   exit 0
 fi
