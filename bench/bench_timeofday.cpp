@@ -189,20 +189,30 @@ int main(int argc, char **argv)
     });
     Baseline baseline;
 
+    // Run off and the fields at TIME, every frame of it arrived.
+    const auto pausedAt = [&](const char *time) {
+        hub.execute(parsed("/api/pause", QString()), who);
+        const std::int64_t bytes = peers.totalBytes(1);
+        hub.execute(
+            parsed("/api/time", QStringLiteral(R"({"time":"%1"})").arg(QLatin1String(time))), who);
+        settle(bytes + frameBytes); // only the seconds field changes
+    };
+    // The wall-clock instant the server aims at for a time of day given at NOW.
+    const auto targetOf = [](const QString &timeOfDay, double now) {
+        return double(timeofday::nextOccurrence(
+            qint64(now), QTime::fromString(timeOfDay, QStringLiteral("HH:mm:ss"))));
+    };
+
     // ---- start at a set time
     Stats on, frame, base;
     for (int r = 0; r < runs; ++r) {
-        hub.execute(parsed("/api/pause", QString()), who);
-        std::int64_t bytes = peers.totalBytes(1);
-        hub.execute(parsed("/api/time", QStringLiteral(R"({"time":"00:00:10"})")), who);
-        settle(bytes + frameBytes); // from 00:00:00 only the seconds field changes
-        bytes = peers.totalBytes(1);
+        pausedAt("00:00:10");
+        const std::int64_t bytes = peers.totalBytes(1);
         switchedOn = -1;
         const QString at = timeOfDayIn(startSeconds);
         const double now = wallMs();
         hub.execute(parsed("/api/run", QStringLiteral(R"({"at":"%1"})").arg(at)), who);
-        const double target = double(timeofday::nextOccurrence(
-            qint64(now), QTime::fromString(at, QStringLiteral("HH:mm:ss"))));
+        const double target = targetOf(at, now);
         baseline.aim(target);
         if (!pumpUntil([&] { return switchedOn > 0; }, (startSeconds + 2) * 1000)) {
             std::fprintf(stderr, "start did not fire\n");
@@ -230,19 +240,15 @@ int main(int argc, char **argv)
     // ---- count to a time of day
     Stats zero, ubase;
     for (int r = 0; r < runs; ++r) {
-        hub.execute(parsed("/api/pause", QString()), who);
-        std::int64_t bytes = peers.totalBytes(1);
         // Seconds not zero, and only the seconds change from here on: one frame a write.
-        hub.execute(parsed("/api/time", QStringLiteral(R"({"time":"00:00:59"})")), who);
-        settle(bytes + frameBytes);
+        pausedAt("00:00:59");
         pump(50);
-        bytes = peers.totalBytes(1);
+        const std::int64_t bytes = peers.totalBytes(1);
         hub.execute(parsed("/api/run", QString()), who);
         const QString until = timeOfDayIn(untilSeconds);
         const double now = wallMs();
         hub.execute(parsed("/api/time", QStringLiteral(R"({"until":"%1"})").arg(until)), who);
-        const double target = double(timeofday::nextOccurrence(
-            qint64(now), QTime::fromString(until, QStringLiteral("HH:mm:ss"))));
+        const double target = targetOf(until, now);
         baseline.aim(target);
         // The until's own write, then one frame a tick down to zero (under a
         // minute, only the seconds field changes).

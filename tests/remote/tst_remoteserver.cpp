@@ -478,12 +478,7 @@ void TestRemoteServer::perAddressCap()
     RemoteServer::Limits limits;
     limits.maxPerAddress = 3;
     f.server->setLimits(limits);
-    std::vector<std::unique_ptr<QTcpSocket>> held;
-    for (int i = 0; i < 3; ++i) {
-        held.push_back(std::make_unique<QTcpSocket>());
-        held.back()->connectToHost(QHostAddress::LocalHost, f.server->port());
-        held.back()->write("GET / HTTP/1.1\r\n"); // and never the rest
-    }
+    const auto held = f.openClients(3, "GET / HTTP/1.1\r\n"); // and never the rest
     QTRY_COMPARE_WITH_TIMEOUT(f.server->connectionCount(), 3, 5000);
     QCOMPARE(f.stateFrom(QStringLiteral("127.0.0.1")), QByteArray());
     QVERIFY(f.stateFrom(QStringLiteral("127.0.0.2")).startsWith("HTTP/1.1 200 "));
@@ -618,14 +613,10 @@ void TestRemoteServer::badHandshakesFreeTheirPlace()
     limits.maxPerAddress = 100;
     f.server->setLimits(limits);
     // Upgrades that cannot become viewers (no key) are refused and hold no place.
-    std::vector<std::unique_ptr<QTcpSocket>> bad;
-    for (int i = 0; i < 70; ++i) {
-        bad.push_back(std::make_unique<QTcpSocket>());
-        bad.back()->connectToHost(QHostAddress::LocalHost, f.server->port());
-        bad.back()->write("GET /api/ws HTTP/1.1\r\nHost: " + f.host()
-                          + "\r\nUpgrade: websocket\r\n"
-                            "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n\r\n");
-    }
+    const auto bad
+        = f.openClients(70, "GET /api/ws HTTP/1.1\r\nHost: " + f.host()
+                                + "\r\nUpgrade: websocket\r\n"
+                                  "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n\r\n");
     for (auto &s : bad) {
         const QByteArray a = readUntilBlankLine(*s, 1 << 16);
         QVERIFY2(a.startsWith("HTTP/1.1 4"), a.left(60).constData());

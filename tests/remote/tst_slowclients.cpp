@@ -27,12 +27,7 @@ void TestSlowClients::oneAddressTrickles()
 
     QElapsedTimer clock;
     clock.start();
-    std::vector<std::unique_ptr<QTcpSocket>> slow;
-    for (int i = 0; i < 100; ++i) {
-        slow.push_back(std::make_unique<QTcpSocket>());
-        slow.back()->connectToHost(QHostAddress::LocalHost, f.server->port());
-        slow.back()->write("GET / HTTP/1.1\r\n");
-    }
+    const auto slow = f.openClients(100, "GET / HTTP/1.1\r\n");
     QTimer drip;
     connect(&drip, &QTimer::timeout, this, [&] {
         for (auto &s : slow) {
