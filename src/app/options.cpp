@@ -81,6 +81,13 @@ ParsedOptions parseOptions(const QStringList &arguments)
             out.message = QStringLiteral("--standby ") + error;
             return out;
         }
+        if (!parser.isSet(remote)) {
+            out.outcome = ParsedOptions::Outcome::ExitError;
+            out.message = QStringLiteral(
+                "--standby needs --remote: fencing needs the main to be able to reach the "
+                "standby's own remote control.");
+            return out;
+        }
     }
     Options &o = out.options;
     o.standby = parser.value(standby);

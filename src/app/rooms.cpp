@@ -16,6 +16,7 @@
 #include "remote/remotehub.h"
 #include "standby/follower.h"
 #include "standby/mainlink.h"
+#include "standby/standbyroom.h"
 
 #include <QCheckBox>
 #include <QDateTime>
@@ -23,6 +24,122 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+
+namespace {
+
+// What the operator could change: off while following, so nobody types into
+// the console that does not drive the displays.
+QList<QWidget *> operatorControls(MainWindow &w)
+{
+    return {w.INP_DELAY[0], w.INP_DELAY[1], w.INP_DELAY[2], w.INP_TITLE, w.SW_GO,
+            w.B_RESET,      w.B_IP_ADD,     w.B_IP_DEL,     w.INP_IP,    w.LST_IP};
+}
+
+void showEntries(AddressList &list, const QStringList &texts)
+{
+    QStringList shown;
+    for (int i = 0; i < list.count(); ++i)
+        shown.append(list.text(i));
+    if (shown != texts.mid(0, AddressList::kMaxEntries))
+        list.setEntries(texts);
+}
+
+// The standby room over the window's controls and the rooms built so far.
+StandbyRoom *wireStandbyRoom(MainWindow &w, const Rooms &r)
+{
+    StandbyRoom::Console c;
+    EventLog *log = r.log;
+    AddressList *list = r.list;
+    Countdown *countdown = r.countdown;
+    Supervisor *supervisor = r.supervisor;
+    TimeFrameSender *sender = r.sender;
+    TimedStart *start = r.start;
+    Title *title = r.title;
+    TcpSocketArray *tcp = w.TCPIP_TCP;
+    QTimer *timIpCon = w.TIM_IP_CON;
+    QTimer *timRebour = w.TIM_REBOUR;
+    QCheckBox *swGo = w.SW_GO;
+    QLineEdit *titleField = w.INP_TITLE;
+    ShapeWidget *lamp = w.TCP_OK;
+    const std::array<DelayField *, 3> fields = w.INP_DELAY;
+    c.log = [log](const QString &line) { log->LOG_APPEND(line); };
+    c.enterFollowing = [&w, list, timIpCon, timRebour, start](const QString &main) {
+        // The room's role already keeps every frame and connect back; the
+        // timers stop too, so nothing even tries.
+        timIpCon->stop();
+        timRebour->stop();
+        start->disarm();
+        list->setEntries({});
+        for (QWidget *control : operatorControls(w))
+            control->setEnabled(false);
+        w.setWindowTitle(MainWindow::kCaption + QStringLiteral("   STANDBY of ") + main);
+    };
+    c.leaveFollowing = [&w] {
+        for (QWidget *control : operatorControls(w))
+            control->setEnabled(true);
+        w.setWindowTitle(MainWindow::kCaption);
+    };
+    c.showEntries = [list](const QStringList &texts) { showEntries(*list, texts); };
+    c.showTitle = [titleField](const QString &text) { titleField->setText(text); };
+    c.showTime = [fields, swGo, timRebour](const std::array<QString, 3> &texts, bool running) {
+        for (int i = 0; i < 3; ++i)
+            fields[i]->setText(texts[i]);
+        swGo->setChecked(running);
+        timRebour->stop(); // the main's pushes move it, not a tick of its own
+    };
+    c.secondsOf = [](const std::array<QString, 3> &texts) {
+        using timemath::numericValue;
+        using timemath::roundHalfEven;
+        return 3600 * roundHalfEven(numericValue(texts[0]))
+               + 60 * roundHalfEven(numericValue(texts[1])) + roundHalfEven(numericValue(texts[2]));
+    };
+    c.lamp = [lamp](bool live, bool green, const QString &main) {
+        lamp->setFillColor(live && green ? Supervisor::kLampGreen : Supervisor::kLampRed);
+        const QString text = live ? QStringLiteral("STANDBY: the lamp of %1").arg(main)
+                                  : QStringLiteral("STANDBY: no link to %1").arg(main);
+        lamp->setToolTip(text);
+        lamp->setAccessibleDescription(text);
+    };
+    c.save = [list, title] {
+        list->IP_LIST_SAVE();
+        title->INP_TITLE_LostFocus();
+    };
+    c.runFor = [swGo, countdown](qint64 msLeft) {
+        // Already checked while following: the handling runs again to start the timer.
+        swGo->setChecked(true);
+        countdown->SW_GO_Click();
+        countdown->countTo(msLeft);
+    };
+    c.arm = [start](const QString &hhmmss, const QString &who, qint64 msLate) {
+        const QTime at = QTime::fromString(hhmmss, QStringLiteral("HH:mm:ss"));
+        if (at.isValid())
+            start->arm(at, who, msLate);
+    };
+    c.stopCountdown = [swGo, timRebour] {
+        swGo->setChecked(false);
+        timRebour->stop();
+    };
+    c.sendCurrentTime = [sender] { sender->INP_DELAY_Change(0); };
+    c.connectDisplays = [timIpCon, supervisor] {
+        timIpCon->start(1000);
+        supervisor->TIM_IP_CON_Timer();
+    };
+    c.dropDisplays = [list, tcp] {
+        for (int i = 0; i < tcp->count(); ++i) {
+            list->setMarked(i, false);
+            tcp->close(i);
+        }
+    };
+    auto *room = new StandbyRoom(std::move(c), &w);
+    followed::Rules rules;
+    rules.titleLength = w.INP_TITLE->maxLength();
+    rules.entryLength = w.INP_IP->maxLength();
+    rules.maxEntries = AddressList::kMaxEntries;
+    room->setRules(rules);
+    return room;
+}
+
+} // namespace
 
 Rooms wireRooms(MainWindow &w)
 {
@@ -57,7 +174,13 @@ Rooms wireRooms(MainWindow &w)
                 : QStringLiteral("TCP CONNECTION STATUS: not every display connected"));
     };
     hooks.openPanel = [swCfg] { swCfg->setChecked(true); };
-    hooks.describeLamp = [lamp](const QString &text) { lamp->setToolTip(text); };
+    const auto lampText = std::make_shared<QString>();
+    // Filled in below, once the standby room exists.
+    const auto standbyNote = std::make_shared<std::function<QString()>>();
+    hooks.describeLamp = [lamp, lampText, standbyNote](const QString &text) {
+        *lampText = text;
+        lamp->setToolTip(*standbyNote ? text + QLatin1Char('\n') + (*standbyNote)() : text);
+    };
     r.supervisor
         = new Supervisor(*list, *w.TCPIP_TCP, *w.TCPIP_UDP, std::move(hooks), w.TIM_IP_CON, &w);
     r.health = new HealthBook(
@@ -81,6 +204,17 @@ Rooms wireRooms(MainWindow &w)
     // countdown's own stop at zero leaves a start armed for later.
     QObject::connect(w.SW_GO, &QCheckBox::clicked, r.start, &TimedStart::disarm);
     QObject::connect(w.B_RESET, &QPushButton::clicked, r.start, &TimedStart::disarm);
+
+    r.standby = wireStandbyRoom(w, r);
+    StandbyRoom *standby = r.standby;
+    *standbyNote = [standby] { return standby->standbyNote(); };
+    r.sender->setMayDrive([standby] { return standby->mayDrive(); });
+    r.supervisor->setMayDrive([standby] { return standby->mayDrive(); });
+    // The supervisor's words on the displays, and whether a standby follows.
+    QObject::connect(standby, &StandbyRoom::changed, lamp, [lamp, standby, lampText] {
+        if (standby->role() != StandbyRoom::Role::Following)
+            lamp->setToolTip(*lampText + QLatin1Char('\n') + standby->standbyNote());
+    });
     return r;
 }
 
@@ -94,6 +228,7 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     Countdown *countdown = w.countdown();
     EventLog *log = w.eventLog();
     TimedStart *start = w.timedStart();
+    StandbyRoom *standby = w.standbyRoom();
 
     HealthBook *health = w.healthBook();
     const auto displays = [health] { return health ? health->records() : QList<DisplayHealth>(); };
@@ -129,7 +264,7 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     };
     c.disarm = [start] { start->disarm(); };
     c.log = [log](const QString &line) { log->LOG_APPEND(line); };
-    c.state = [fields, swGo, title, lamp, displays, start] {
+    c.state = [fields, swGo, title, lamp, displays, start, standby] {
         RemoteState s;
         s.time = fields[0]->text() + QLatin1Char(':') + fields[1]->text() + QLatin1Char(':')
                  + fields[2]->text();
@@ -139,6 +274,7 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
         s.lampGreen = lamp->fillColor() == Supervisor::kLampGreen;
         s.displays = displays();
         s.startsAt = start->text();
+        s.term = standby->term();
         return s;
     };
     hub.setConsole(std::move(c));
@@ -152,109 +288,26 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     if (health)
         QObject::connect(health, &HealthBook::changed, h, &RemoteHub::notifyChanged);
     QObject::connect(start, &TimedStart::changed, h, &RemoteHub::notifyChanged);
+
+    // The room tells the remote whom it follows and its term; the remote tells
+    // the room which standbys announced themselves.
+    QObject::connect(standby, &StandbyRoom::followingChanged, h, &RemoteHub::setFollowing);
+    QObject::connect(standby, &StandbyRoom::changed, h, &RemoteHub::notifyChanged);
+    QObject::connect(h, &RemoteHub::joined, standby, &StandbyRoom::standbyJoined);
+    QObject::connect(h, &RemoteHub::left, standby, &StandbyRoom::standbyLeft);
 }
-
-namespace {
-
-// What the operator could change: off while following, so nobody types into
-// the console that does not drive the displays.
-QList<QWidget *> operatorControls(MainWindow &w)
-{
-    return {w.INP_DELAY[0], w.INP_DELAY[1], w.INP_DELAY[2], w.INP_TITLE, w.SW_GO,
-            w.B_RESET,      w.B_IP_ADD,     w.B_IP_DEL,     w.INP_IP,    w.LST_IP};
-}
-
-void showEntries(AddressList &list, const QStringList &texts)
-{
-    QStringList shown;
-    for (int i = 0; i < list.count(); ++i)
-        shown.append(list.text(i));
-    if (shown != texts.mid(0, AddressList::kMaxEntries))
-        list.setEntries(texts);
-}
-
-// The main's state as it stands: texts as they are, Run as it is, but the
-// countdown never ticks here; the main's pushes move it.
-void showFollowed(MainWindow &w, const Followed &f)
-{
-    showEntries(*w.addressList(), f.list);
-    w.INP_TITLE->setText(f.title);
-    for (int i = 0; i < 3; ++i)
-        w.INP_DELAY[i]->setText(f.fields[i]);
-    w.SW_GO->setChecked(f.running);
-    w.TIM_REBOUR->stop();
-}
-
-void takeOver(MainWindow &w, RemoteHub *hub, const Followed &f, qint64 msSincePush,
-              const QString &who)
-{
-    if (hub)
-        hub->setFollowing(QString());
-    // Saved as every save does, so a restart comes back with the show's list and title.
-    showEntries(*w.addressList(), f.list);
-    w.addressList()->IP_LIST_SAVE();
-    w.INP_TITLE->setText(f.title);
-    w.title()->INP_TITLE_LostFocus();
-    for (QWidget *c : operatorControls(w))
-        c->setEnabled(true);
-    w.setWindowTitle(MainWindow::kCaption);
-
-    if (f.running) {
-        // Where the main would be now, not where it was when it last spoke: the
-        // displays must not be set back by the seconds detection took.
-        using timemath::numericValue;
-        using timemath::roundHalfEven;
-        const int pushed = 3600 * roundHalfEven(numericValue(f.fields[0]))
-                           + 60 * roundHalfEven(numericValue(f.fields[1]))
-                           + roundHalfEven(numericValue(f.fields[2]));
-        const int now = followed::secondsNow(pushed, msSincePush) % 86400;
-        w.INP_DELAY[0]->setText(timemath::twoDigits(now / 3600));
-        w.INP_DELAY[1]->setText(timemath::twoDigits(now / 60 % 60));
-        w.INP_DELAY[2]->setText(timemath::twoDigits(now % 60));
-        // Already checked while following: the handling runs again to start the timer.
-        w.SW_GO->setChecked(now > 0);
-        w.countdown()->SW_GO_Click();
-    }
-    // The main's armed start goes on here, named as this console's.
-    const QTime startsAt = QTime::fromString(f.startsAt, QStringLiteral("HH:mm:ss"));
-    if (startsAt.isValid() && w.timedStart())
-        w.timedStart()->arm(startsAt, who, msSincePush);
-    // Every display is connected now, not at the next tick, and gets the time on connecting.
-    w.TIM_IP_CON->start(1000);
-    w.supervisor()->TIM_IP_CON_Timer();
-}
-
-} // namespace
 
 Follower *wireStandby(MainWindow &w, const followed::MainAddress &main,
-                      std::unique_ptr<MainLink> link, RemoteHub *hub)
+                      std::unique_ptr<MainLink> link, RemoteHub *)
 {
-    // Nothing connects while following: the supervisor never ticks, no entry
-    // is ever marked, so no frame and no recovery datagram leaves.
-    w.TIM_IP_CON->stop();
-    w.TIM_REBOUR->stop();
-    w.addressList()->setEntries({});
-    for (QWidget *c : operatorControls(w))
-        c->setEnabled(false);
-    w.setWindowTitle(MainWindow::kCaption + QStringLiteral("   STANDBY of ") + main.text);
-    if (hub)
-        hub->setFollowing(main.text);
+    return w.standbyRoom()->follow(main, std::move(link));
+}
 
-    EventLog *log = w.eventLog();
-    ShapeWidget *lamp = w.TCP_OK;
-    const QString mainText = main.text;
-    Follower::Hooks hooks;
-    hooks.log = [log](const QString &message) { log->LOG_APPEND(message); };
-    hooks.show = [&w](const Followed &f) { showFollowed(w, f); };
-    hooks.lamp = [lamp, mainText](bool live, bool green) {
-        lamp->setFillColor(live && green ? Supervisor::kLampGreen : Supervisor::kLampRed);
-        const QString text = live ? QStringLiteral("STANDBY: the lamp of %1").arg(mainText)
-                                  : QStringLiteral("STANDBY: no link to %1").arg(mainText);
-        lamp->setToolTip(text);
-        lamp->setAccessibleDescription(text);
-    };
-    hooks.takeOver = [&w, hub, mainText](const Followed &f, qint64 msSincePush) {
-        takeOver(w, hub, f, msSincePush, QStringLiteral("STANDBY ") + mainText);
-    };
-    return new Follower(main, std::move(link), std::move(hooks), &w);
+void wireFencing(MainWindow &w, const QString &announce, const QByteArray &token)
+{
+    const QtMainLink::Fence fence{announce, token};
+    w.standbyRoom()->setLinks([fence](const followed::MainAddress &to) {
+        return std::make_unique<QtMainLink>(to, fence);
+    });
+    w.standbyRoom()->setFenced(!token.isEmpty());
 }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -17,13 +18,16 @@ struct RemoteState
     QString title;
     bool lampGreen = false;
     QList<DisplayHealth> displays;
-    QString following; // the main's "HOST:PORT" while this console follows one as its standby
-    QString startsAt;  // "HH:MM:SS" while a start is armed, "" otherwise
+    QString following;    // the main's "HOST:PORT" while this console follows one as its standby
+    QString startsAt;     // "HH:MM:SS" while a start is armed, "" otherwise
+    qint64 term = 0;      // which takeover this console is at: 0 for one started as main
+    QStringList standbys; // the standbys following this console now, "HOST:PORT"
 };
 
 namespace remotestate {
 // {"time", "frame", "running", "title", "lamp": "green"|"red", "displays": [...],
-//  "role": "main"|"standby", "following": "HOST:PORT"|"", "startsAt"}, compact.
+//  "role": "main"|"standby", "following": "HOST:PORT"|"", "startsAt", "term",
+//  "standbys": ["HOST:PORT", ...]}, compact.
 QByteArray toJson(const RemoteState &state);
 } // namespace remotestate
 

@@ -25,6 +25,13 @@ public:
     // Why commands are refused now ("standby: send commands to HOST:PORT"), or empty.
     QString refusal() const;
 
+    // A standby that proved the shared token announced itself ("HOST:PORT"),
+    // or its push socket closed. Logged, and shown in the state.
+    void standbyJoined(const QString &address);
+    void standbyLeft(const QString &address);
+    // An announcement not taken: without the shared token the pair is not fenced.
+    void standbyNotFenced(const QString &address);
+
     RemoteState state() const;
     QByteArray stateJson() const;
 
@@ -35,6 +42,8 @@ public:
 signals:
     // Once per event-loop turn in which something changed; pushJson() is the new state.
     void changed();
+    void joined(const QString &address);
+    void left(const QString &address);
 
 public:
     // The state as of the last changed(), built once however many viewers ask.
@@ -45,6 +54,7 @@ private:
 
     RemoteConsole m_console;
     QString m_following;
+    QStringList m_standbys;
     bool m_pending = false;
     QByteArray m_pushJson;
 };

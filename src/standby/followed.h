@@ -17,11 +17,13 @@ struct Followed
     bool lampGreen = false;
     QString role;     // "main" or "standby"; empty from a main that does not say
     QString startsAt; // the main's armed start, "HH:MM:SS", or empty
+    qint64 term = 0;  // which takeover the main is at: 0 for a console started as main
 
     bool operator==(const Followed &o) const
     {
         return fields == o.fields && running == o.running && title == o.title && list == o.list
-               && lampGreen == o.lampGreen && role == o.role && startsAt == o.startsAt;
+               && lampGreen == o.lampGreen && role == o.role && startsAt == o.startsAt
+               && term == o.term;
     }
 };
 
@@ -37,9 +39,28 @@ struct MainAddress
 };
 bool parseMain(const QString &text, MainAddress *out, QString *error);
 
-// The main's state message (GET /api/state, or a push). False when it is not
-// one: not JSON, or without the time.
-bool fromJson(const QByteArray &json, Followed *out);
+// What typing could have put in the fields a state fills, as the window's own
+// fields allow it.
+struct Rules
+{
+    int titleLength = 32767; // the title field's length
+    int entryLength = 32767; // the address field's length
+    int maxEntries = 99;
+};
+
+// The main's state message (GET /api/state, or a push), taken whole or not at
+// all: every member with its type, every entry an address the list's Add would
+// take. The title is cut to its field and stripped of control characters, as
+// typing would leave it. False, with `out` untouched, for anything else.
+bool fromJson(const QByteArray &json, const Rules &rules, Followed *out);
+
+// What a console that drives the displays makes of another console's state.
+enum class Verdict {
+    Keep,     // not a main, or a main of a lower term: it steps down, not us
+    StepDown, // a main of a higher term: it took over from us
+    SameTerm, // a main of the same term: logged, and both keep driving
+};
+Verdict judge(qint64 ownTerm, const QString &theirRole, qint64 theirTerm);
 
 // Where a running countdown is now: the total it last pushed, less the whole
 // seconds since that push, never below zero.
