@@ -179,7 +179,8 @@ Rooms wireRooms(MainWindow &w)
     const auto standbyNote = std::make_shared<std::function<QString()>>();
     hooks.describeLamp = [lamp, lampText, standbyNote](const QString &text) {
         *lampText = text;
-        lamp->setToolTip(*standbyNote ? text + QLatin1Char('\n') + (*standbyNote)() : text);
+        const QString note = *standbyNote ? (*standbyNote)() : QString();
+        lamp->setToolTip(note.isEmpty() ? text : text + QLatin1Char('\n') + note);
     };
     r.supervisor
         = new Supervisor(*list, *w.TCPIP_TCP, *w.TCPIP_UDP, std::move(hooks), w.TIM_IP_CON, &w);
@@ -212,8 +213,9 @@ Rooms wireRooms(MainWindow &w)
     r.supervisor->setMayDrive([standby] { return standby->mayDrive(); });
     // The supervisor's words on the displays, and whether a standby follows.
     QObject::connect(standby, &StandbyRoom::changed, lamp, [lamp, standby, lampText] {
+        const QString note = standby->standbyNote();
         if (standby->role() != StandbyRoom::Role::Following)
-            lamp->setToolTip(*lampText + QLatin1Char('\n') + standby->standbyNote());
+            lamp->setToolTip(note.isEmpty() ? *lampText : *lampText + QLatin1Char('\n') + note);
     });
     return r;
 }

@@ -85,6 +85,11 @@ void RemoteHub::standbyLeft(const QString &address)
 
 void RemoteHub::standbyNotFenced(const QString &address)
 {
+    // Once per address in a row: a standby that reconnects, or a client that
+    // keeps announcing, does not fill the log.
+    if (address == m_notFenced)
+        return;
+    m_notFenced = address;
     if (m_console.log)
         m_console.log(QStringLiteral("STANDBY ") + address
                       + QStringLiteral("= NOT FENCED: no --remote-token shared with it"));

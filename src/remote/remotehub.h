@@ -55,6 +55,7 @@ private:
     RemoteConsole m_console;
     QString m_following;
     QStringList m_standbys;
+    QString m_notFenced; // the last announcement logged as not fenced
     bool m_pending = false;
     QByteArray m_pushJson;
 };

@@ -155,7 +155,8 @@ void Follower::onAnswered(int status, const QByteArray &body, bool proven)
 
 void Follower::onRefused()
 {
-    if (m_state != State::Probing)
+    // A push socket opened again after a close that proved nothing is refused as well.
+    if (m_state != State::Probing && !(m_state == State::Connecting && m_hasFollowed))
         return;
     m_link->cancelProbe();
     if (m_hasFollowed) {

@@ -31,6 +31,12 @@ QtMainLink::QtMainLink(const followed::MainAddress &main, const Fence &fence, QO
     m_ws->setMaxAllowedIncomingFrameSize(kMaxMessage);
     connect(m_ws, &QWebSocket::textMessageReceived, this, &QtMainLink::onMessage);
     connect(m_ws, &QWebSocket::pong, this, [this] { emit pong(); });
+    // Refused on opening: nothing listens on the main's port, as for a probe.
+    connect(m_ws, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+            [this](QAbstractSocket::SocketError error) {
+                if (!m_quiet && error == QAbstractSocket::ConnectionRefusedError)
+                    emit refused();
+            });
     connect(m_ws, &QWebSocket::disconnected, this, [this] {
         if (m_quiet)
             return;

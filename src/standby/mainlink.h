@@ -41,7 +41,8 @@ signals:
     // `status` is the HTTP status: any answer at all shows the main alive.
     // `proven`: the answer proved the shared token (or there is none to prove).
     void answered(int status, const QByteArray &body, bool proven);
-    // A connection of the probe was refused: nothing listens there any more.
+    // A connection of the probe, or the push socket's opening, was refused:
+    // nothing listens there any more.
     void refused();
     // The push socket's other end could not prove the shared token.
     void notTheMain();

@@ -47,6 +47,8 @@ bool StandbyRoom::mayDrive()
 
 QString StandbyRoom::standbyNote() const
 {
+    if (!m_makeLink)
+        return {}; // no remote control: no standby can follow, and nothing is said
     return m_joined.isEmpty() ? QStringLiteral("no standby follows")
                               : QStringLiteral("STANDBY %1 follows").arg(m_joined.join(", "));
 }

@@ -80,7 +80,7 @@ public:
     Role role() const { return m_role; }
     qint64 term() const { return m_term; }
     Follower *follower() const { return m_follower; }
-    // For the lamp's tooltip: which standbys follow now.
+    // For the lamp's tooltip: which standbys follow now; empty without links.
     QString standbyNote() const;
 
     // Becomes the standby of `main`; the follower is started by the caller.
