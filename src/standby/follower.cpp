@@ -155,8 +155,10 @@ void Follower::onAnswered(int status, const QByteArray &body, bool proven)
 
 void Follower::onRefused()
 {
-    // A push socket opened again after a close that proved nothing is refused as well.
-    if (m_state != State::Probing && !(m_state == State::Connecting && m_hasFollowed))
+    // A push socket opened again after a close that proved nothing is refused as
+    // well; its refusal may come after its close.
+    const bool reopening = m_state == State::Connecting || m_state == State::Down;
+    if (m_state != State::Probing && !(reopening && m_hasFollowed))
         return;
     m_link->cancelProbe();
     if (m_hasFollowed) {

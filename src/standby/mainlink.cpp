@@ -107,21 +107,28 @@ void QtMainLink::probe()
         request += "X-RV38T-Challenge: " + m_probeChallenge + "\r\n";
     }
     request += "\r\n";
+    m_probeRequest = request;
     for (int i = 0; i < kProbeConnections; ++i) {
-        auto *socket = new QTcpSocket(this);
-        socket->setReadBufferSize(kMaxAnswer);
-        m_probes[i] = socket;
-        m_replies[i].clear();
-        connect(socket, &QTcpSocket::connected, this,
-                [socket, request] { socket->write(request); });
-        connect(socket, &QTcpSocket::readyRead, this, [this, i] { onProbeRead(i); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, i] { onProbeEnded(i, false); });
-        connect(socket, &QTcpSocket::errorOccurred, this,
-                [this, i](QAbstractSocket::SocketError error) {
-                    onProbeEnded(i, error == QAbstractSocket::ConnectionRefusedError);
-                });
-        socket->connectToHost(m_main.address, m_main.port);
+        m_retried[i] = false;
+        startProbeConnection(i);
     }
+}
+
+void QtMainLink::startProbeConnection(int i)
+{
+    auto *socket = new QTcpSocket(this);
+    socket->setReadBufferSize(kMaxAnswer);
+    m_probes[i] = socket;
+    m_replies[i].clear();
+    const QByteArray request = m_probeRequest;
+    connect(socket, &QTcpSocket::connected, this, [socket, request] { socket->write(request); });
+    connect(socket, &QTcpSocket::readyRead, this, [this, i] { onProbeRead(i); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, i] { onProbeEnded(i, false); });
+    connect(socket, &QTcpSocket::errorOccurred, this,
+            [this, i](QAbstractSocket::SocketError error) {
+                onProbeEnded(i, error == QAbstractSocket::ConnectionRefusedError);
+            });
+    socket->connectToHost(m_main.address, m_main.port);
 }
 
 void QtMainLink::cancelProbe()
@@ -179,6 +186,13 @@ void QtMainLink::onProbeEnded(int index, bool wasRefused)
     if (wasRefused) {
         cancelProbe();
         emit refused();
+        return;
+    }
+    // Taken and dropped without a word: a dying process's last queue, or a
+    // server that turned us away. Asked once more, a closed port refuses.
+    if (!m_retried[index]) {
+        m_retried[index] = true;
+        startProbeConnection(index);
     }
 }
 

@@ -80,6 +80,7 @@ public:
 
 private:
     void onMessage(const QString &text);
+    void startProbeConnection(int index);
     void onProbeRead(int index);
     void onProbeEnded(int index, bool wasRefused);
 
@@ -90,6 +91,8 @@ private:
     bool m_quiet = false;   // inside abort(): the socket's own disconnected() is ours
     QByteArray m_challenge; // the push socket's, until the main has answered it
     QByteArray m_probeChallenge;
+    QByteArray m_probeRequest;
+    std::array<bool, kProbeConnections> m_retried{};
     std::array<QTcpSocket *, kProbeConnections> m_probes{};
     std::array<QByteArray, kProbeConnections> m_replies;
 };
