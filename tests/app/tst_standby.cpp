@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QListWidget>
 #include <QPushButton>
+#include <QNetworkRequest>
 #include <QTcpServer>
 #include <QWebSocket>
 #include <QWebSocketServer>
@@ -114,6 +115,8 @@ private slots:
     void stalledMainAsks();
     void fakeMain_data();
     void fakeMain();
+    void announcement_data();
+    void announcement();
     void probeVerdict_data();
     void probeVerdict();
     void nameStopsTheProgram_data();
@@ -479,6 +482,47 @@ void TestStandby::fakeMain()
     }
     QCOMPARE(readAll(QStringLiteral("LST_IP.CFG")), listBefore);
     QVERIFY(!QFile::exists(QStringLiteral("TITLE.CFG")));
+}
+
+void TestStandby::announcement_data()
+{
+    QTest::addColumn<QByteArray>("mainToken");
+    QTest::addColumn<QByteArray>("standbyToken");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("same-token") << QByteArray("show") << QByteArray("show")
+                                << "STANDBY 127.0.0.1:9= JOINED";
+    // Anybody could announce a fake standby and have the main step down for it.
+    QTest::newRow("wrong-token") << QByteArray("show") << QByteArray("guess")
+                                 << "STANDBY 127.0.0.1:9= NOT FENCED";
+    QTest::newRow("main-without") << QByteArray() << QByteArray("show")
+                                  << "STANDBY 127.0.0.1:9= NOT FENCED";
+}
+
+void TestStandby::announcement()
+{
+    QFETCH(QByteArray, mainToken);
+    QFETCH(QByteArray, standbyToken);
+    QFETCH(QString, logged);
+    RemoteFixture r(mainToken);
+    QWebSocket ws;
+    QSignalSpy messages(&ws, &QWebSocket::textMessageReceived);
+    QNetworkRequest request(r.url(QStringLiteral("/api/ws?standby=:9"))
+                                .toString()
+                                .replace(QLatin1String("http:"), QLatin1String("ws:")));
+    request.setRawHeader("Authorization", "Bearer " + standbyToken);
+    request.setRawHeader("X-RV38T-Challenge", "c0ffee");
+    ws.open(request);
+    QTRY_VERIFY(messages.size() >= 1 + int(!mainToken.isEmpty()));
+    QVERIFY2(r.log().contains(logged), qPrintable(r.log()));
+    const bool joined = logged.endsWith(QLatin1String("JOINED"));
+    QCOMPARE(r.hub.state().standbys, joined ? QStringList{"127.0.0.1:9"} : QStringList());
+    // The main proves its token first, and never sends it.
+    const QString first = messages.first().first().toString();
+    QCOMPARE(first.contains(QLatin1String(keyproof::answer("show", "c0ffee"))),
+             !mainToken.isEmpty());
+    QVERIFY(!first.contains(QLatin1String("show")));
+    ws.close();
+    QTRY_COMPARE(r.log().contains(QStringLiteral("STANDBY 127.0.0.1:9= LEFT")), joined);
 }
 
 void TestStandby::probeVerdict_data()
