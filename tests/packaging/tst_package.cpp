@@ -169,6 +169,8 @@ void TestPackage::programsRun_data()
     QTest::newRow("timer-version")
         << "rv38t-timer" << QStringList{"--version"} << "rv38t-timer 1.0A\n";
     QTest::newRow("timer-help") << "rv38t-timer" << QStringList{"--help"} << "--data-dir";
+    QTest::newRow("simulator-version")
+        << "rv38t-display-sim" << QStringList{"--version"} << "rv38t-display-sim 1.0A\n";
     QTest::newRow("simulator-help")
         << "rv38t-display-sim" << QStringList{"--help"} << "--listen <ADDRESS>";
 }
