@@ -1,13 +1,11 @@
 #include "core/frames.h"
 #include "core/qtsockets.h"
-#include "support/consoleprocess.h"
 #include "simulator/displaysimulator.h"
 #include "simulator/headlessreport.h"
 #include "support/loopback.h"
 #include "support/roomsfixture.h"
 
 #include <QBuffer>
-#include <QDir>
 #include <QtTest>
 
 #include <memory>
@@ -195,42 +193,6 @@ private slots:
         connect(&peer, &QTcpSocket::readyRead, this, [&] { total += peer.readAll().size(); });
         peer.connectToHost(QHostAddress::LocalHost, simulator.port(0));
         QTRY_VERIFY_WITH_TIMEOUT(total > 8 * DisplaySimulator::kFloodChunk, 10000);
-    }
-
-    // Help, version and a wrong command line are answered in a terminal with no
-    // display server, not aborted in Qt.
-    void commandLineWithoutDisplay_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("expected"); // in standard output, else standard error
-        QTest::newRow("version") << QStringList{"--version"} << 0 << "rv38t-display-sim 1.0A\n";
-        QTest::newRow("help") << QStringList{"--help"} << 0 << "--no-accept";
-        QTest::newRow("unknown") << QStringList{"--bogus"} << 1 << "Unknown option 'bogus'";
-        QTest::newRow("unknown-after-qt-option")
-            << QStringList{"-platform", "offscreen", "--bogus"} << 1 << "Unknown option 'bogus'";
-        QTest::newRow("bad-port") << QStringList{"--port", "x"} << 2 << "not a port: x";
-        QTest::newRow("value-like-qt-option")
-            << QStringList{"--close-after", "-10"} << 2 << "not a time in seconds: -10";
-    }
-    void commandLineWithoutDisplay()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, exitCode);
-        QFETCH(QString, expected);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            environment.remove(QString::fromLatin1(name));
-        QProcess sim;
-        sim.setProcessEnvironment(environment);
-        sim.start(QFileInfo(consoleProgram()).dir().filePath(QStringLiteral("rv38t-display-sim")),
-                  arguments);
-        QVERIFY(sim.waitForFinished(10000));
-        const QByteArray said
-            = exitCode == 0 ? sim.readAllStandardOutput() : sim.readAllStandardError();
-        QVERIFY2(said.contains(expected.toUtf8()), said.constData());
-        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(sim.exitCode(), exitCode);
     }
 
     void headlessLines()
