@@ -23,10 +23,10 @@ QList<QCommandLineOption> options()
         {QStringLiteral("close-after"),
          QStringLiteral("Close each connection SECONDS after it opened (fractions allowed)."),
          QStringLiteral("SECONDS")},
-        {QStringLiteral("no-accept"),
-         QStringLiteral(
-             "Listen but never accept; the queue is filled first, so the console's connects hang.")},
-        {QStringLiteral("flood"), QStringLiteral("Send bytes back on every connection without end.")},
+        {QStringLiteral("no-accept"), QStringLiteral("Listen but never accept; the queue is filled "
+                                                     "first, so the console's connects hang.")},
+        {QStringLiteral("flood"),
+         QStringLiteral("Send bytes back on every connection without end.")},
         {QStringLiteral("no-udp"), QStringLiteral("Do not listen for recovery frames.")},
     };
 }
