@@ -13,19 +13,14 @@ def prose(path):
 
 
 def anchors(path):
-    made, seen = [], {}
-    for heading in re.findall(r"^#+\s+(.*?)\s*#*$", prose(path), re.M):
-        slug = re.sub(r"[^\w\- ]", "", heading.lower()).replace(" ", "-")
-        made.append(f"{slug}-{seen[slug]}" if slug in seen else slug)
-        seen[slug] = seen.get(slug, 0) + 1
-    return made
+    slugs = [re.sub(r"[^\w\- ]", "", h.lower()).replace(" ", "-") for h in re.findall(r"^#+\s+(.*?)\s*#*$", prose(path), re.M)]
+    return [s + (f"-{slugs[:i].count(s)}" if s in slugs[:i] else "") for i, s in enumerate(slugs)]
 
 
 bad = []
 for page in [os.path.join(SOURCE, "README.md")] + sorted(glob.glob(os.path.join(SOURCE, "docs", "*.md"))):
     text = prose(page)
-    targets = re.findall(r"!?\[[^\]]*\]\(\s*<?([^)\s>]+)", text) + re.findall(r"<img[^>]*\ssrc=\"([^\"]+)\"", text)
-    for target in targets:
+    for target in re.findall(r"\]\(\s*<?([^)\s>]+)", text) + re.findall(r"<img[^>]*\ssrc=\"([^\"]+)\"", text):
         if re.match(r"[a-z][a-z0-9+.-]*:", target, re.I):
             continue  # http:, https:, mailto: ...
         file, _, anchor = target.partition("#")

@@ -139,15 +139,11 @@ def main():
 
     # A display on a loopback address of its own, so the state holds a health record. Without
     # the listener the list stays empty: a refused display would soon be broadcast for.
-    display, listed = socket.socket(), ""
-    display.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     try:
-        display.bind(("127.0.0.77", 1024))
-        display.listen(8)
-        listed = "127.0.0.77\r\n"
+        display = socket.create_server(("127.0.0.77", 1024))
     except OSError as e:
-        print(f"note: no display record checked, 127.0.0.77:1024: {e}")
-    main_ = Console("main", [], listed)
+        display = print(f"note: no display record checked, 127.0.0.77:1024: {e}")
+    main_ = Console("main", [], "127.0.0.77\r\n" if display else "")
     operations = [(p, m.upper(), op) for p, ops in SPEC["paths"].items() for m, op in ops.items()]
 
     # 408 comes 10 s after a request's first byte: those are begun first, the walk goes on meanwhile.
@@ -212,9 +208,7 @@ def main():
     for path, method, reply in slow:
         check(path, method, reply, 408, "(a request left unfinished)")
     check("/api/state", "GET", main_.request("GET", "/api/state"), 200, "with the display connected")
-    for c in (consoles["standby"], main_):
-        c.process.kill()
-        c.process.wait()
+    [(c.process.kill(), c.process.wait()) for c in (consoles["standby"], main_)]
 
     documented = {(p, m, int(s)) for p, m, op in operations for s in op["responses"]}
     failures += [f"{m} {p} -> {s}: documented, not asked for by the walk" for p, m, s in sorted(documented - seen)]
