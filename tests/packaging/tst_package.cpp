@@ -179,9 +179,9 @@ void TestPackage::programsRun_data()
     QTest::newRow("simulator-unknown-after-qt-option")
         << "rv38t-display-sim" << QStringList{"-platform", "offscreen", "--bogus"} << 1
         << "Unknown option 'bogus'";
-    QTest::newRow("simulator-bad-value")
-        << "rv38t-display-sim" << QStringList{"--close-after", "-10"} << 2
-        << "not a time in seconds: -10";
+    QTest::newRow("timer-unknown")
+        << "rv38t-timer" << QStringList{"-x"} << 2 << "Unknown option 'x'";
+    QTest::newRow("timer-help-all") << "rv38t-timer" << QStringList{"--help-all"} << 0 << "--dir";
 }
 
 // Run as from a terminal without a display server: help, version and a wrong
