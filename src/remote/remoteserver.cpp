@@ -10,6 +10,13 @@
 #include <QTcpSocket>
 #include <QWebSocket>
 
+namespace {
+// A page of another site may not frame ours and steer the operator's clicks
+// onto its buttons; the control page's own preview frames the presenter's.
+const QByteArray kPageFields
+    = "X-Frame-Options: SAMEORIGIN\r\nContent-Security-Policy: frame-ancestors 'self'\r\n";
+} // namespace
+
 RemoteServer::RemoteServer(RemoteHub &hub, QObject *parent)
     : QObject(parent), m_hub(hub), m_tcp(new QTcpServer(this))
 {
@@ -179,10 +186,16 @@ void RemoteServer::requestReceived(HttpConnection &c, const HttpHead &head, cons
                       r.allow.isEmpty() ? QByteArray() : "Allow: " + r.allow + "\r\n");
         return;
     case remotecmd::Route::Kind::DisplayPage:
-        c.answer(200, "text/html; charset=utf-8", page(QStringLiteral("display.html")));
+        c.answer(200, "text/html; charset=utf-8", page(QStringLiteral("display.html")),
+                 kPageFields);
         return;
     case remotecmd::Route::Kind::ControlPage:
-        c.answer(200, "text/html; charset=utf-8", page(QStringLiteral("control.html")));
+        c.answer(200, "text/html; charset=utf-8", page(QStringLiteral("control.html")),
+                 kPageFields);
+        return;
+    case remotecmd::Route::Kind::PresenterPage:
+        c.answer(200, "text/html; charset=utf-8", page(QStringLiteral("presenter.html")),
+                 kPageFields);
         return;
     case remotecmd::Route::Kind::State:
         c.answer(200, "application/json", m_hub.stateJson());
@@ -194,6 +207,10 @@ void RemoteServer::requestReceived(HttpConnection &c, const HttpHead &head, cons
         // A standby following its main takes no command: it names where to send them.
         if (!m_hub.refusal().isEmpty()) {
             c.answerError(409, m_hub.refusal());
+            return;
+        }
+        if (const QString why = m_hub.rejection(r.parsed.command); !why.isEmpty()) {
+            c.answerError(400, why);
             return;
         }
         m_hub.execute(r.parsed.command, QStringLiteral("REMOTE ") + c.peer().toString());
