@@ -211,6 +211,12 @@ void OscServer::onReadyRead()
                 m_targets.append({sender, port});
             }
             const RemoteState s = m_hub.state();
+            if (m_targets.size() == 1) {
+                // The first target: what it is told now is what the next change is measured
+                // against, or a change elsewhere in the state would send it the same time again.
+                m_lastTime = s.time;
+                m_lastRunning = s.running;
+            }
             m_socket->writeDatagram(oscmsg::timeMessage(s.time), sender, port);
             m_socket->writeDatagram(oscmsg::runningMessage(s.running), sender, port);
             break;

@@ -43,6 +43,11 @@ struct PresenterSettings
     QString message;
     bool messageVisible = true;
     bool blackout = false;
+    bool operator==(const PresenterSettings &o) const
+    {
+        return zones == o.zones && message == o.message && messageVisible == o.messageVisible
+               && blackout == o.blackout;
+    }
 };
 
 namespace remotestate {

@@ -105,6 +105,29 @@ void TestRemoteServer::commands_data()
     QTest::newRow("nudge-clamps-at-a-day")
         << "23:59:30" << true << QByteArray("/api/nudge") << QByteArray(R"({"seconds":60})")
         << QByteArrayList{frame("235959")} << "23:59:59" << true << "REMOTE 127.0.0.1= NUDGE +60";
+    // The presenter's view: no frame, the countdown as it was, one line each.
+    QTest::newRow("zones") << "00:01:30" << false << QByteArray("/api/zones")
+                           << QByteArray(R"({"warning":"0:10:00","danger":"00:02:00"})")
+                           << QByteArrayList{} << "00:01:30" << false
+                           << "REMOTE 127.0.0.1= ZONES 00:10:00 00:02:00";
+    QTest::newRow("zones-danger-only")
+        << "00:01:30" << false << QByteArray("/api/zones") << QByteArray(R"({"danger":"00:05:00"})")
+        << QByteArrayList{} << "00:01:30" << false << "REMOTE 127.0.0.1= ZONES 00:05:00 00:05:00";
+    QTest::newRow("message-quote-doubled")
+        << "00:01:30" << true << QByteArray("/api/message")
+        << QByteArray(R"({"text":"Say \"hi\"","visible":true})") << QByteArrayList{} << "00:01:30"
+        << true << R"(REMOTE 127.0.0.1= MESSAGE "Say ""hi""")";
+    const QString twoHundred(200, QChar(0x00E9)); // 400 bytes of UTF-8, 200 characters
+    QTest::newRow("message-200-characters")
+        << "00:01:30" << false << QByteArray("/api/message")
+        << (R"({"text":")" + twoHundred.toUtf8() + "\"}") << QByteArrayList{} << "00:01:30" << false
+        << "REMOTE 127.0.0.1= MESSAGE \"" + twoHundred + "\"";
+    QTest::newRow("message-hidden")
+        << "00:01:30" << false << QByteArray("/api/message") << QByteArray(R"({"visible":false})")
+        << QByteArrayList{} << "00:01:30" << false << "REMOTE 127.0.0.1= MESSAGE HIDDEN";
+    QTest::newRow("blackout") << "00:01:30" << true << QByteArray("/api/blackout")
+                              << QByteArray(R"({"on":true})") << QByteArrayList{} << "00:01:30"
+                              << true << "REMOTE 127.0.0.1= BLACKOUT ON";
     QTest::newRow("nudge-after-reset")
         << "::" << false << QByteArray("/api/nudge") << QByteArray(R"({"seconds":60})")
         << QByteArrayList{frame("------"), frame("000100"), frame("000100")} << "00:01:00" << false
@@ -198,6 +221,44 @@ void TestRemoteServer::badInput_data()
                               << QByteArray(R"({"time":"00:01:00"})") << 405;
     QTest::newRow("post-state") << QByteArray("POST") << "/api/state" << QByteArray() << 405;
     QTest::newRow("ws-without-upgrade") << QByteArray("GET") << "/api/ws" << QByteArray() << 400;
+    QTest::newRow("zones-malformed")
+        << QByteArray("POST") << "/api/zones" << QByteArray(R"({"warning":"5 min"})") << 400;
+    QTest::newRow("zones-minutes-60")
+        << QByteArray("POST") << "/api/zones" << QByteArray(R"({"danger":"00:60:00"})") << 400;
+    QTest::newRow("zones-number") << QByteArray("POST") << "/api/zones"
+                                  << QByteArray(R"({"warning":300})") << 400;
+    QTest::newRow("zones-nothing") << QByteArray("POST") << "/api/zones" << QByteArray("{}") << 400;
+    QTest::newRow("zones-danger-above")
+        << QByteArray("POST") << "/api/zones"
+        << QByteArray(R"({"warning":"00:01:00","danger":"00:02:00"})") << 400;
+    QTest::newRow("zones-danger-above-current")
+        << QByteArray("POST") << "/api/zones" << QByteArray(R"({"danger":"00:05:01"})") << 400;
+    QTest::newRow("zones-warning-below-current")
+        << QByteArray("POST") << "/api/zones" << QByteArray(R"({"warning":"00:00:59"})") << 400;
+    QTest::newRow("message-201-characters")
+        << QByteArray("POST") << "/api/message"
+        << (R"({"text":")" + QString(201, QChar(0x00E9)).toUtf8() + "\"}") << 400;
+    QTest::newRow("message-line-feed")
+        << QByteArray("POST") << "/api/message" << QByteArray(R"({"text":"a\nb"})") << 400;
+    QTest::newRow("message-bell") << QByteArray("POST") << "/api/message"
+                                  << QByteArray(R"({"text":"a\u0007"})") << 400;
+    QTest::newRow("message-del") << QByteArray("POST") << "/api/message"
+                                 << QByteArray(R"({"text":"a\u007f"})") << 400;
+    QTest::newRow("message-line-separator")
+        << QByteArray("POST") << "/api/message" << QByteArray(R"({"text":"a\u2028b"})") << 400;
+    QTest::newRow("message-half-surrogate")
+        << QByteArray("POST") << "/api/message" << QByteArray(R"({"text":"a\ud800"})") << 400;
+    QTest::newRow("message-number")
+        << QByteArray("POST") << "/api/message" << QByteArray(R"({"text":5})") << 400;
+    QTest::newRow("message-visible-text")
+        << QByteArray("POST") << "/api/message" << QByteArray(R"({"visible":"yes"})") << 400;
+    QTest::newRow("message-nothing")
+        << QByteArray("POST") << "/api/message" << QByteArray("{}") << 400;
+    QTest::newRow("blackout-text")
+        << QByteArray("POST") << "/api/blackout" << QByteArray(R"({"on":"true"})") << 400;
+    QTest::newRow("blackout-nothing")
+        << QByteArray("POST") << "/api/blackout" << QByteArray() << 400;
+    QTest::newRow("post-presenter") << QByteArray("POST") << "/presenter" << QByteArray() << 405;
 }
 
 void TestRemoteServer::badInput()
@@ -222,6 +283,8 @@ void TestRemoteServer::badInput()
     QVERIFY(!f.window->SW_GO->isChecked());
     QCOMPARE(f.log(), logBefore);
     QCOMPARE(f.hub.state().startsAt, QString());
+    QVERIFY(f.hub.presenter() == PresenterSettings{});
+    QVERIFY(!QFile::exists(QStringLiteral("ZONES.CFG")));
 }
 
 // Requests QNetworkAccessManager will not make: sent byte for byte.
