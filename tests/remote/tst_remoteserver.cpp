@@ -38,6 +38,8 @@ private slots:
     void viewersCapped();
     void badHandshakesFreeTheirPlace();
     void slowViewerDropped();
+    void overtime_data();
+    void overtime();
 };
 
 // Reads until the end of a response head, serving the event loop meanwhile (the
@@ -740,4 +742,53 @@ void TestRemoteServer::slowViewerDropped()
 }
 
 QTEST_MAIN(TestRemoteServer)
+// A run that counts down to zero starts the overtime; any set, Run or Reset
+// ends it, and a Run switched on at zero counts nothing down.
+void TestRemoteServer::overtime_data()
+{
+    QTest::addColumn<QString>("seconds"); // the fields before Run: 00:00:SS
+    QTest::addColumn<QByteArray>("path"); // the command once Run is off
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("zoneAtStop");
+    QTest::addColumn<QString>("zoneAfter");
+
+    QTest::newRow("set") << "01" << QByteArray("/api/time") << QByteArray(R"({"time":"00:00:30"})")
+                         << "zero"
+                         << "danger";
+    QTest::newRow("set-same-text")
+        << "01" << QByteArray("/api/time") << QByteArray(R"({"time":"00:00:00"})") << "zero"
+        << "idle";
+    QTest::newRow("run") << "01" << QByteArray("/api/run") << QByteArray() << "zero"
+                         << "idle";
+    QTest::newRow("reset") << "01" << QByteArray("/api/reset") << QByteArray() << "zero"
+                           << "idle";
+    QTest::newRow("run-at-zero") << "00" << QByteArray("/api/reset") << QByteArray() << "idle"
+                                 << "idle";
+}
+
+void TestRemoteServer::overtime()
+{
+    QFETCH(QString, seconds);
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, zoneAtStop);
+    QFETCH(QString, zoneAfter);
+
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    f.setFields(QStringLiteral("00"), QStringLiteral("00"), seconds);
+    f.window->SW_GO->setChecked(true);
+    f.window->TIM_REBOUR->stop();
+    f.window->countdown()->TIM_REBOUR_Timer();
+    QVERIFY(!f.window->SW_GO->isChecked());
+    QJsonObject s = f.request("GET", QStringLiteral("/api/state")).json;
+    QCOMPARE(s.value(QLatin1String("zone")).toString(), zoneAtStop);
+    QCOMPARE(s.value(QLatin1String("overtime")).toString(),
+             zoneAtStop == QLatin1String("zero") ? QStringLiteral("00:00:00") : QString());
+
+    s = f.request("POST", QString::fromLatin1(path), body).json;
+    QCOMPARE(s.value(QLatin1String("zone")).toString(), zoneAfter);
+    QCOMPARE(s.value(QLatin1String("overtime")).toString(), QString());
+}
+
 #include "tst_remoteserver.moc"
