@@ -11,9 +11,9 @@
 #include <QWebSocket>
 
 namespace {
-// A page of another site may not frame ours and steer the operator's clicks
-// onto its buttons; the control page's own preview frames the presenter's.
-const QByteArray kPageFields
+// A page of another site may not frame the control page and steer the
+// operator's clicks onto its buttons. The pages that only show may be framed.
+const QByteArray kControlFields
     = "X-Frame-Options: SAMEORIGIN\r\nContent-Security-Policy: frame-ancestors 'self'\r\n";
 } // namespace
 
@@ -186,16 +186,14 @@ void RemoteServer::requestReceived(HttpConnection &c, const HttpHead &head, cons
                       r.allow.isEmpty() ? QByteArray() : "Allow: " + r.allow + "\r\n");
         return;
     case remotecmd::Route::Kind::DisplayPage:
-        c.answer(200, "text/html; charset=utf-8", page(QStringLiteral("display.html")),
-                 kPageFields);
+        c.answer(200, "text/html; charset=utf-8", page(QStringLiteral("display.html")));
         return;
     case remotecmd::Route::Kind::ControlPage:
         c.answer(200, "text/html; charset=utf-8", page(QStringLiteral("control.html")),
-                 kPageFields);
+                 kControlFields);
         return;
     case remotecmd::Route::Kind::PresenterPage:
-        c.answer(200, "text/html; charset=utf-8", page(QStringLiteral("presenter.html")),
-                 kPageFields);
+        c.answer(200, "text/html; charset=utf-8", page(QStringLiteral("presenter.html")));
         return;
     case remotecmd::Route::Kind::State:
         c.answer(200, "application/json", m_hub.stateJson());

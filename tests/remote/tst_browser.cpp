@@ -65,6 +65,10 @@ void TestBrowser::controlPageDrivesTheConsole()
     if (!browser.start(f.url(QStringLiteral("/control")), &why))
         QSKIP(qPrintable(QStringLiteral("no browser can start here: ") + why));
     QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(kTimeText), QStringLiteral("00:01:30"), 10000);
+    // No page elsewhere may frame it and steer the operator's clicks.
+    QVERIFY(f.exchange(QStringLiteral("127.0.0.1"),
+                       "GET /control HTTP/1.1\r\nHost: " + f.host() + "\r\n\r\n")
+                .contains("Content-Security-Policy: frame-ancestors 'self'"));
 
     browser.evaluate(QStringLiteral("document.getElementById('plus').click(); 'ok'"));
     QTRY_COMPARE_WITH_TIMEOUT(f.fields(), QStringLiteral("00:02:30"), 5000);
