@@ -138,7 +138,9 @@ def main():
                 failures.append(f"{where}: header {name}: {value!r}")
         if status == 405 and {v.strip() for v in fields.get("allow", "").split(",")} != {m.upper() for m in ops}:
             failures.append(f"{where}: Allow does not name the documented methods")
-        for kind, media in doc.get("content", {}).items():
+        if method == "HEAD" and body:
+            failures.append(f"{where}: an answer to HEAD with a body")
+        for kind, media in doc.get("content", {}).items() if method != "HEAD" else []:
             if not fields.get("content-type", "").startswith(kind):
                 failures.append(f"{where}: Content-Type {fields.get('content-type')}, documented {kind}")
             elif kind == "application/json":
