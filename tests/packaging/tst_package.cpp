@@ -174,8 +174,6 @@ void TestPackage::programsRun_data()
         << "rv38t-display-sim" << QStringList{"--version"} << 0 << "rv38t-display-sim 1.0A\n";
     QTest::newRow("simulator-help")
         << "rv38t-display-sim" << QStringList{"--help"} << 0 << "--listen <ADDRESS>";
-    QTest::newRow("simulator-unknown")
-        << "rv38t-display-sim" << QStringList{"--bogus"} << 1 << "Unknown option 'bogus'";
     QTest::newRow("simulator-unknown-after-qt-option")
         << "rv38t-display-sim" << QStringList{"-platform", "offscreen", "--bogus"} << 1
         << "Unknown option 'bogus'";

@@ -79,8 +79,7 @@ def parse(data):
 class Console:
     def __init__(self, name, arguments, lst=""):
         self.dir = tempfile.TemporaryDirectory(prefix=f"contract-{name}-")
-        with open(os.path.join(self.dir.name, "LST_IP.CFG"), "w") as f:
-            f.write(lst)
+        open(os.path.join(self.dir.name, "LST_IP.CFG"), "w").write(lst)
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_RUNTIME_DIR=self.dir.name)
         die = lambda: ctypes.CDLL(None).prctl(1, 9)  # PR_SET_PDEATHSIG: none outlives this script
         self.process = subprocess.Popen([os.path.join(BUILD, "rv38t-timer"), "--remote", "127.0.0.1:0"]
@@ -213,8 +212,7 @@ def main():
     for path in sorted(set(UNLISTED) | named - set(SPEC["paths"])):
         for method in ("GET", "POST"):
             check(path, method, main_.request(method, path, "{}"), 404)
-    for t in threads:
-        t.join()
+    [t.join() for t in threads]
     for path, method, reply in slow:
         check(path, method, reply, 408, "(a request left unfinished)")
     check("/api/state", "GET", main_.request("GET", "/api/state"), 200, "with the display connected")
@@ -238,8 +236,8 @@ def check_manuals():
                   for m in re.finditer(r"^  (-.*?)(?:  |$)", shown, re.M)}
         listed = {(tuple(re.findall(r"(?<![\w-])--?[\w?-]+", m[1])), (re.findall(r'" ([^"]+)"', m[1]) or [None])[0])
                   for m in re.finditer(r"^\.TP\n\.B[IR]? (-.*)$", page, re.M)}
-        out += [f"{program}: --help has {o}, its manual page not" for o in sorted(helped - listed, key=str)]
-        out += [f"{program}: its manual page has {o}, --help not" for o in sorted(listed - helped, key=str)]
+        out += [f"{program}: --help has {o}, its manual page not" for o in sorted(helped - listed, key=str)] + \
+            [f"{program}: its manual page has {o}, --help not" for o in sorted(listed - helped, key=str)]
     return out
 
 if __name__ == "__main__":
