@@ -3,6 +3,7 @@
 #include "remote/remotehub.h"
 
 #include <QNetworkDatagram>
+#include <QStringDecoder>
 #include <QUdpSocket>
 
 #include <lo/lo_lowlevel.h>
@@ -86,10 +87,15 @@ Decoded decode(const QByteArray &datagram)
             break;
         }
         case 's':
-        case 'S':
+        case 'S': {
             a.type = 's';
-            a.text = QString::fromUtf8(raw);
+            // Text that is not UTF-8 is refused, not shown with replacement marks.
+            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            a.text = utf8(QByteArrayView(raw));
+            if (utf8.hasError())
+                a.type = '?';
             break;
+        }
         default:
             break;
         }
@@ -199,6 +205,11 @@ void OscServer::onReadyRead()
             if (!m_hub.refusal().isEmpty()) {
                 ++m_refused;
                 emit refused(who, m_hub.refusal());
+                break;
+            }
+            if (const QString why = m_hub.rejection(d.parsed.command); !why.isEmpty()) {
+                ++m_refused;
+                emit refused(who, why);
                 break;
             }
             m_hub.execute(d.parsed.command, QStringLiteral("OSC ") + who);
