@@ -590,6 +590,7 @@ void TestRemoteServer::perAddressCap()
     QVERIFY(f.listening);
     RemoteServer::Limits limits;
     limits.maxPerAddress = 3;
+    limits.overCapsMs = 300;
     f.server->setLimits(limits);
     const auto held = f.openClients(3, "GET / HTTP/1.1\r\n"); // and never the rest
     QTRY_COMPARE_WITH_TIMEOUT(f.server->connectionCount(), 3, 5000);
@@ -600,6 +601,8 @@ void TestRemoteServer::perAddressCap()
         = f.exchange(QStringLiteral("127.0.0.1"), "GET /api/state HTTP/1.1\r\nHost: " + f.host()
                                                       + "\r\nAuthorization: Bearer s3cret\r\n\r\n");
     QVERIFY2(withToken.startsWith("HTTP/1.1 200 "), withToken.constData());
+    // One that says nothing is answered too, once its short wait is over.
+    QVERIFY(f.exchange(QStringLiteral("127.0.0.1"), QByteArray()).startsWith("HTTP/1.1 503 "));
     QVERIFY(f.stateFrom(QStringLiteral("127.0.0.2")).startsWith("HTTP/1.1 200 "));
     held.front()->abort();
     QTRY_COMPARE_WITH_TIMEOUT(f.server->connectionCount(), 2, 5000);
