@@ -22,6 +22,12 @@ ParsedOptions parseOptions(const QStringList &arguments)
         QStringLiteral("remote-token"),
         QStringLiteral("Bearer token every control request must carry; required off loopback."),
         QStringLiteral("TOKEN"));
+    const QCommandLineOption remoteName(
+        QStringLiteral("remote-name"),
+        QStringLiteral("Also take NAME in the Host field of remote requests (repeatable): the "
+                       "show network's own name for this machine. Addresses and localhost are "
+                       "always taken."),
+        QStringLiteral("NAME"));
     const QCommandLineOption osc(
         QStringLiteral("osc"),
         QStringLiteral("Accept OSC commands over UDP on [ADDR:]PORT (default address 127.0.0.1)."),
@@ -43,15 +49,32 @@ ParsedOptions parseOptions(const QStringList &arguments)
         QStringLiteral("Follow the main console whose remote control listens at HOST:PORT, "
                        "and take over its displays if it dies."),
         QStringLiteral("HOST:PORT"));
-    parser.addOptions({remote, token, osc, oscAllow, dir, dataDir, standby});
+    parser.addOptions({remote, token, remoteName, osc, oscAllow, dir, dataDir, standby});
 
     ParsedOptions out;
     if (!parser.parse(arguments)) {
         out.outcome = ParsedOptions::Outcome::ExitError;
         out.message = parser.errorText() + QStringLiteral("\nTry '--help'.");
+        // Qt's options are a dash and a word, which parse as unknown letters here;
+        // an unknown option written as "--name" or "-n" can only be a mistake.
+        QStringList ours;
+        for (const QString &name : parser.unknownOptionNames()) {
+            const QString dashed
+                = (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+            for (const QString &a : arguments) {
+                if ((a == dashed || a.startsWith(dashed + QLatin1Char('=')))
+                    && !ours.contains(dashed))
+                    ours.append(dashed);
+            }
+        }
+        out.final = parser.unknownOptionNames().isEmpty() || !ours.isEmpty();
+        if (!ours.isEmpty() && ours.size() < parser.unknownOptionNames().size()) // not Qt's letters
+            out.message = QStringLiteral("Unknown option: %1\nTry '--help'.").arg(ours.join(", "));
         return out;
     }
-    if (parser.isSet(help)) {
+    // --help-all too: Qt's own options are listed only by its application object,
+    // which needs a display; the console must not start instead.
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         out.outcome = ParsedOptions::Outcome::ExitOk;
         out.message = parser.helpText();
         return out;
@@ -93,6 +116,7 @@ ParsedOptions parseOptions(const QStringList &arguments)
     o.standby = parser.value(standby);
     o.remote = parser.value(remote);
     o.remoteToken = parser.value(token);
+    o.remoteNames = parser.values(remoteName);
     o.osc = parser.value(osc);
     o.oscAllow = parser.values(oscAllow);
     o.dir = parser.value(dir);

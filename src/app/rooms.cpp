@@ -4,8 +4,10 @@
 #include "aids/title.h"
 #include "app/mainwindow.h"
 #include "controls/controls.h"
+#include "core/cfgfile.h"
 #include "core/socketarray.h"
 #include "countdown/countdown.h"
+#include "countdown/presenterclock.h"
 #include "countdown/timedstart.h"
 #include "countdown/timeframesender.h"
 #include "countdown/timemath.h"
@@ -14,6 +16,7 @@
 #include "links/healthbook.h"
 #include "links/supervisor.h"
 #include "remote/remotehub.h"
+#include "remote/zones.h"
 #include "standby/follower.h"
 #include "standby/mainlink.h"
 #include "standby/standbyroom.h"
@@ -42,6 +45,46 @@ void showEntries(AddressList &list, const QStringList &texts)
         shown.append(list.text(i));
     if (shown != texts.mid(0, AddressList::kMaxEntries))
         list.setEntries(texts);
+}
+
+// The presenter's view as the main has it: thresholds, message, blackout,
+// each checked as typed input; a member that fails keeps what this console had.
+PresenterSettings followPresenter(RemoteHub *hub, const Followed &f)
+{
+    PresenterSettings p = hub ? hub->presenter() : PresenterSettings{};
+    const remotecmd::Parsed warning = remotecmd::parseTimeText(f.warning);
+    const remotecmd::Parsed danger = remotecmd::parseTimeText(f.danger);
+    const auto seconds
+        = [](const Command &c) { return 3600 * c.hours + 60 * c.minutes + c.seconds; };
+    if (warning.ok && danger.ok) {
+        const zones::Thresholds t{seconds(warning.command), seconds(danger.command)};
+        if (zones::conflict(t).isEmpty())
+            p.zones = t;
+    }
+    if (f.hasMessage && remotecmd::messageError(f.message).isEmpty())
+        p.message = f.message;
+    p.messageVisible = f.messageVisible;
+    p.blackout = f.blackout;
+    if (hub)
+        hub->followPresenter(p);
+    return p;
+}
+
+// At a takeover the presenter's view stays as followed, and the thresholds
+// are saved as the other files are, with or without a remote control here.
+void keepPresenter(MainWindow &w, RemoteHub *hub, const Followed &f)
+{
+    const PresenterSettings p = followPresenter(hub, f);
+    if (hub) {
+        hub->saveZones();
+        return;
+    }
+    if (f.warning.isEmpty() && f.danger.isEmpty())
+        return; // a main that keeps no thresholds leaves the file as it is
+    QString why;
+    if (!cfgfile::save(QStringLiteral("ZONES.CFG"), cfgfile::joinLines(zones::toLines(p.zones)),
+                       &why))
+        w.eventLog()->LOG_APPEND(QStringLiteral("ZONES.CFG= ") + why);
 }
 
 // The standby room over the window's controls and the rooms built so far.
@@ -234,13 +277,16 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
 
     HealthBook *health = w.healthBook();
     const auto displays = [health] { return health ? health->records() : QList<DisplayHealth>(); };
+    // Only with a remote control: without one nothing counts the overtime.
+    auto *clock = new PresenterClock({fields[0], fields[1], fields[2]}, swGo, &w);
 
     RemoteConsole c;
-    c.setTime = [fields](int h, int m, int s) {
+    c.setTime = [fields, clock](int h, int m, int s) {
         // As typed: each field's write sends its own frame.
         fields[0]->setText(timemath::twoDigits(h));
         fields[1]->setText(timemath::twoDigits(m));
         fields[2]->setText(timemath::twoDigits(s));
+        clock->end(); // a set ends the overtime, even one that leaves the text as it was
     };
     // A plain run, a pause or a reset disarms an armed start.
     c.run = [swGo, start] {
@@ -266,7 +312,7 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     };
     c.disarm = [start] { start->disarm(); };
     c.log = [log](const QString &line) { log->LOG_APPEND(line); };
-    c.state = [fields, swGo, title, lamp, displays, start, standby] {
+    c.state = [fields, swGo, title, lamp, displays, start, clock, standby] {
         RemoteState s;
         s.time = fields[0]->text() + QLatin1Char(':') + fields[1]->text() + QLatin1Char(':')
                  + fields[2]->text();
@@ -277,9 +323,14 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
         s.displays = displays();
         s.startsAt = start->text();
         s.term = standby->term();
+        s.secondsLeft = clock->secondsLeft();
+        s.reachedZero = clock->reachedZero();
+        s.overtime = clock->overtime();
+        s.length = clock->length();
         return s;
     };
     hub.setConsole(std::move(c));
+    hub.loadZones(QStringLiteral("ZONES.CFG"));
 
     RemoteHub *h = &hub;
     for (DelayField *f : fields)
@@ -290,6 +341,8 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     if (health)
         QObject::connect(health, &HealthBook::changed, h, &RemoteHub::notifyChanged);
     QObject::connect(start, &TimedStart::changed, h, &RemoteHub::notifyChanged);
+    QObject::connect(clock, &PresenterClock::changed, h, &RemoteHub::notifyChanged);
+    QObject::connect(bReset, &QPushButton::clicked, clock, &PresenterClock::end);
 
     // The room tells the remote whom it follows and its term; the remote tells
     // the room which standbys announced themselves.
@@ -297,6 +350,9 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     QObject::connect(standby, &StandbyRoom::changed, h, &RemoteHub::notifyChanged);
     QObject::connect(h, &RemoteHub::joined, standby, &StandbyRoom::standbyJoined);
     QObject::connect(h, &RemoteHub::left, standby, &StandbyRoom::standbyLeft);
+    // The presenter's view follows the main's, and is kept at a takeover.
+    standby->setPresenter([h](const Followed &f) { followPresenter(h, f); },
+                          [&w, h](const Followed &f) { keepPresenter(w, h, f); });
 }
 
 Follower *wireStandby(MainWindow &w, const followed::MainAddress &main,

@@ -1,5 +1,8 @@
 #include "remote/remotehub.h"
 
+#include "core/cfgfile.h"
+
+#include <QFileInfo>
 #include <QMetaObject>
 
 RemoteHub::RemoteHub(QObject *parent) : QObject(parent) {}
@@ -10,13 +13,40 @@ void RemoteHub::setConsole(RemoteConsole console)
     notifyChanged();
 }
 
-void RemoteHub::execute(const Command &c, const QString &source)
+Command RemoteHub::completed(const Command &command) const
 {
-    if (!refusal().isEmpty())
+    // What was left out stays as it is, and the log names the whole result.
+    Command c = command;
+    if (c.kind == Command::Kind::Zones) {
+        if (c.warning < 0)
+            c.warning = m_presenter.zones.warning;
+        if (c.danger < 0)
+            c.danger = m_presenter.zones.danger;
+    } else if (c.kind == Command::Kind::Message) {
+        if (!c.hasText)
+            c.text = m_presenter.message;
+        c.hasText = true;
+        if (c.visible < 0)
+            c.visible = m_presenter.messageVisible;
+    }
+    return c;
+}
+
+QString RemoteHub::rejection(const Command &command) const
+{
+    if (command.kind != Command::Kind::Zones)
+        return QString();
+    const Command c = completed(command);
+    return zones::conflict({c.warning, c.danger});
+}
+
+void RemoteHub::execute(const Command &command, const QString &source)
+{
+    if (!refusal().isEmpty() || !rejection(command).isEmpty())
         return; // the servers answer the refusal; nothing may change here
+    const Command c = completed(command);
     // The line comes first, so the log reads cause before effect.
-    if (m_console.log)
-        m_console.log(source + QStringLiteral("= ") + c.logText());
+    log(source + QStringLiteral("= ") + c.logText());
     switch (c.kind) {
     case Command::Kind::SetTime:
         if (m_console.setTime)
@@ -50,7 +80,59 @@ void RemoteHub::execute(const Command &c, const QString &source)
         if (m_console.disarm)
             m_console.disarm();
         break;
+    case Command::Kind::Zones:
+        m_presenter.zones = {c.warning, c.danger};
+        saveZones();
+        notifyChanged();
+        break;
+    case Command::Kind::Message:
+        m_presenter.message = c.text;
+        m_presenter.messageVisible = c.visible != 0;
+        notifyChanged();
+        break;
+    case Command::Kind::Blackout:
+        m_presenter.blackout = c.on;
+        notifyChanged();
+        break;
     }
+}
+
+void RemoteHub::log(const QString &line)
+{
+    if (m_console.log)
+        m_console.log(line);
+}
+
+void RemoteHub::loadZones(const QString &fileName)
+{
+    m_zonesFile = fileName;
+    QStringList problems;
+    m_presenter.zones = zones::fromLines(cfgfile::readLines(fileName, 2), &problems);
+    for (const QString &p : std::as_const(problems))
+        log(QFileInfo(fileName).fileName() + QStringLiteral("= ") + p);
+    notifyChanged();
+}
+
+bool RemoteHub::saveZones()
+{
+    if (m_zonesFile.isEmpty())
+        return true;
+    QString why;
+    if (cfgfile::save(m_zonesFile, cfgfile::joinLines(zones::toLines(m_presenter.zones)), &why))
+        return true;
+    log(QFileInfo(m_zonesFile).fileName() + QStringLiteral("= ") + why);
+    return false;
+}
+
+PresenterSettings RemoteHub::presenter() const
+{
+    return m_presenter;
+}
+
+void RemoteHub::followPresenter(const PresenterSettings &settings)
+{
+    m_presenter = settings;
+    notifyChanged();
 }
 
 void RemoteHub::setFollowing(const QString &main)
@@ -101,6 +183,11 @@ RemoteState RemoteHub::state() const
     s.following = m_following;
     s.standbys = m_standbys;
     s.standbys.removeDuplicates(); // one that reconnects before its old link is gone
+    s.zones = m_presenter.zones;
+    s.zone = zones::name(zones::zoneOf(m_presenter.zones, s.secondsLeft, s.reachedZero));
+    s.message = m_presenter.message;
+    s.messageVisible = m_presenter.messageVisible;
+    s.blackout = m_presenter.blackout;
     return s;
 }
 

@@ -24,6 +24,15 @@ QByteArray toJson(const RemoteState &s)
         {QStringLiteral("startsAt"), s.startsAt},
         {QStringLiteral("term"), s.term},
         {QStringLiteral("standbys"), QJsonArray::fromStringList(s.standbys)},
+        {QStringLiteral("zones"),
+         QJsonObject{{QStringLiteral("warning"), zones::text(s.zones.warning)},
+                     {QStringLiteral("danger"), zones::text(s.zones.danger)}}},
+        {QStringLiteral("zone"), s.zone},
+        {QStringLiteral("message"), QJsonObject{{QStringLiteral("text"), s.message},
+                                                {QStringLiteral("visible"), s.messageVisible}}},
+        {QStringLiteral("overtime"), s.reachedZero ? zones::text(s.overtime) : QString()},
+        {QStringLiteral("blackout"), s.blackout},
+        {QStringLiteral("length"), s.length > 0 ? zones::text(s.length) : QString()},
     };
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }

@@ -88,7 +88,10 @@ constexpr Member kMembers[] = {
     {"lamp", QJsonValue::String},     {"displays", QJsonValue::Array},
     {"role", QJsonValue::String},     {"following", QJsonValue::String},
     {"startsAt", QJsonValue::String}, {"term", QJsonValue::Double},
-    {"standbys", QJsonValue::Array},
+    {"standbys", QJsonValue::Array},  {"zones", QJsonValue::Object},
+    {"zone", QJsonValue::String},     {"message", QJsonValue::Object},
+    {"overtime", QJsonValue::String}, {"blackout", QJsonValue::Bool},
+    {"length", QJsonValue::String},
 };
 
 bool isControl(QChar c)
@@ -137,6 +140,21 @@ bool fromJson(const QByteArray &json, const Rules &rules, Followed *out)
     if (term < 0 || term > 9007199254740991.0 || term != std::floor(term))
         return false;
     f.term = static_cast<qint64>(term);
+    const QJsonObject zones = o.value(QLatin1String("zones")).toObject();
+    const QJsonObject message = o.value(QLatin1String("message")).toObject();
+    // Inside the presenter's members too: the types only; their values are
+    // checked as typed input where they are applied.
+    if (!zones.value(QLatin1String("warning")).isString()
+        || !zones.value(QLatin1String("danger")).isString()
+        || !message.value(QLatin1String("text")).isString()
+        || !message.value(QLatin1String("visible")).isBool())
+        return false;
+    f.warning = zones.value(QLatin1String("warning")).toString();
+    f.danger = zones.value(QLatin1String("danger")).toString();
+    f.hasMessage = message.value(QLatin1String("text")).isString();
+    f.message = message.value(QLatin1String("text")).toString();
+    f.messageVisible = message.value(QLatin1String("visible")).toBool(true);
+    f.blackout = o.value(QLatin1String("blackout")).toBool();
     const QJsonArray displays = o.value(QLatin1String("displays")).toArray();
     if (displays.size() > rules.maxEntries)
         return false;

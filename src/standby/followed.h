@@ -18,12 +18,22 @@ struct Followed
     QString role;     // "main" or "standby"; empty from a main that does not say
     QString startsAt; // the main's armed start, "HH:MM:SS", or empty
     qint64 term = 0;  // which takeover the main is at: 0 for a console started as main
+    // The presenter's view, as the main sent it and unchecked: whoever applies
+    // it checks it as typed input. Empty from a main that does not say.
+    QString warning; // "HH:MM:SS"
+    QString danger;
+    bool hasMessage = false;
+    QString message;
+    bool messageVisible = true;
+    bool blackout = false;
 
     bool operator==(const Followed &o) const
     {
         return fields == o.fields && running == o.running && title == o.title && list == o.list
                && lampGreen == o.lampGreen && role == o.role && startsAt == o.startsAt
-               && term == o.term;
+               && term == o.term && warning == o.warning && danger == o.danger
+               && hasMessage == o.hasMessage && message == o.message
+               && messageVisible == o.messageVisible && blackout == o.blackout;
     }
 };
 

@@ -73,6 +73,13 @@ public:
     // Whether both consoles share a token; a pair without one is not fenced.
     void setFenced(bool fenced) { m_fenced = fenced; }
     void setRules(const followed::Rules &rules) { m_rules = rules; }
+    // The presenter's view: shown as followed, and kept (saved) at a takeover.
+    void setPresenter(std::function<void(const Followed &)> show,
+                      std::function<void(const Followed &)> keep)
+    {
+        m_showPresenter = std::move(show);
+        m_keepPresenter = std::move(keep);
+    }
     void setClock(Clock clock);
 
     // Asked before every frame and every tick of the supervisor; notices a stall.
@@ -126,6 +133,8 @@ private:
 
     Console m_console;
     LinkFactory m_makeLink;
+    std::function<void(const Followed &)> m_showPresenter;
+    std::function<void(const Followed &)> m_keepPresenter;
     Clock m_clock;
     followed::Rules m_rules;
     QTimer *m_beat;

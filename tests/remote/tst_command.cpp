@@ -1,6 +1,7 @@
 #include "remote/command.h"
 #include "remote/httphead.h"
 #include "remote/listenaddress.h"
+#include "remote/zones.h"
 
 #include <QtTest>
 
@@ -23,6 +24,10 @@ private slots:
     void head();
     void timeOfDay_data();
     void timeOfDay();
+    void zone_data();
+    void zone();
+    void zonesFile_data();
+    void zonesFile();
 };
 
 void TestCommand::routes_data()
@@ -214,8 +219,18 @@ void TestCommand::hostNamesServer_data()
                                  << false;
     QTest::newRow("userinfo") << QByteArray("127.0.0.1:8080@a.example") << "127.0.0.1" << 8080
                               << false;
+    // An address written out cannot have been rebound; a name can, unless it is named.
     QTest::newRow("other-loopback-address")
-        << QByteArray("127.0.0.2:8080") << "127.0.0.1" << 8080 << false;
+        << QByteArray("127.0.0.2:8080") << "127.0.0.1" << 8080 << true;
+    QTest::newRow("own-lan-address") << QByteArray("10.1.2.3:8080") << "10.1.2.3" << 8080 << true;
+    QTest::newRow("other-lan-address")
+        << QByteArray("10.1.2.4:8080") << "10.1.2.3" << 8080 << false;
+    QTest::newRow("short-v4-form") << QByteArray("127.1:8080") << "127.0.0.1" << 8080 << false;
+    QTest::newRow("v6-scope") << QByteArray("[fe80::1%25lo]:8080") << "::1" << 8080 << false;
+    QTest::newRow("remote-name") << QByteArray("Show-Console.local:8080") << "10.1.2.3" << 8080
+                                 << true;
+    QTest::newRow("remote-name-other-port")
+        << QByteArray("show-console.local:8081") << "10.1.2.3" << 8080 << false;
 }
 
 void TestCommand::hostNamesServer()
@@ -224,7 +239,10 @@ void TestCommand::hostNamesServer()
     QFETCH(QString, listening);
     QFETCH(int, port);
     QFETCH(bool, names);
-    QCOMPARE(listenaddress::hostNamesServer(host, QHostAddress(listening), quint16(port)), names);
+    QCOMPARE(listenaddress::hostNamesServer(
+                 host, quint16(port), {QByteArray("show-console.local")},
+                 [&](const QHostAddress &a) { return a == QHostAddress(listening); }),
+             names);
 }
 
 void TestCommand::head_data()
@@ -244,9 +262,19 @@ void TestCommand::head_data()
         "GET /api/ws HTTP/1.1\r\nConnection: keep-alive, Upgrade\r\nUpgrade: WebSocket")
                              << 0 << true << true;
     QTest::newRow("no-target") << QByteArray("GET HTTP/1.1") << 400 << false << false;
-    QTest::newRow("absolute-target")
-        << QByteArray("GET http://x/ HTTP/1.1") << 400 << false << false;
-    QTest::newRow("http2") << QByteArray("GET / HTTP/2") << 400 << false << false;
+    QTest::newRow("absolute-target") << QByteArray("GET http://x/ HTTP/1.1") << 0 << true << false;
+    QTest::newRow("absolute-userinfo")
+        << QByteArray("GET http://u@x/ HTTP/1.1") << 400 << false << false;
+    QTest::newRow("absolute-https")
+        << QByteArray("GET https://x/ HTTP/1.1") << 400 << false << false;
+    QTest::newRow("http2") << QByteArray("GET / HTTP/2") << 505 << false << false;
+    QTest::newRow("http19") << QByteArray("GET / HTTP/1.9") << 505 << false << false;
+    QTest::newRow("http11x") << QByteArray("GET / HTTP/1.1x") << 505 << false << false;
+    QTest::newRow("not-http") << QByteArray("GET / HTTQ/1.1") << 400 << false << false;
+    QTest::newRow("two-hosts") << QByteArray("GET / HTTP/1.1\r\nHost: a\r\nhost: b") << 400 << false
+                               << false;
+    QTest::newRow("two-origins") << QByteArray("GET / HTTP/1.1\r\nOrigin: a\r\nOrigin: a") << 400
+                                 << false << false;
     QTest::newRow("field-without-colon")
         << QByteArray("GET / HTTP/1.1\r\nHost") << 400 << false << false;
     QTest::newRow("space-in-name")
@@ -306,6 +334,73 @@ void TestCommand::timeOfDay()
     const remotecmd::Parsed p = remotecmd::parseCommandBody(path, body);
     QVERIFY2(p.ok, qPrintable(p.error));
     QCOMPARE(p.command.logText(), logText);
+}
+
+// The thresholds and the time left to the zone, at and around each edge.
+void TestCommand::zone_data()
+{
+    QTest::addColumn<int>("warning");
+    QTest::addColumn<int>("danger");
+    QTest::addColumn<int>("left");
+    QTest::addColumn<bool>("reachedZero");
+    QTest::addColumn<QString>("zone");
+
+    QTest::newRow("above-warning") << 300 << 60 << 301 << false << "normal";
+    QTest::newRow("at-warning") << 300 << 60 << 300 << false << "warning";
+    QTest::newRow("above-danger") << 300 << 60 << 61 << false << "warning";
+    QTest::newRow("at-danger") << 300 << 60 << 60 << false << "danger";
+    QTest::newRow("last-second") << 300 << 60 << 1 << false << "danger";
+    QTest::newRow("zero-reached") << 300 << 60 << 0 << true << "zero";
+    QTest::newRow("zero-at-start") << 300 << 60 << 0 << false << "idle";
+    QTest::newRow("empty-fields") << 300 << 60 << -1 << false << "idle";
+    QTest::newRow("long-time") << 300 << 60 << 86399 << false << "normal";
+    QTest::newRow("warning-off") << 0 << 60 << 300 << false << "normal";
+    QTest::newRow("warning-off-danger") << 0 << 60 << 60 << false << "danger";
+    QTest::newRow("danger-off") << 300 << 0 << 1 << false << "warning";
+    QTest::newRow("both-off") << 0 << 0 << 1 << false << "normal";
+    QTest::newRow("both-off-zero") << 0 << 0 << 0 << true << "zero";
+    QTest::newRow("equal-thresholds") << 60 << 60 << 60 << false << "danger";
+}
+
+void TestCommand::zone()
+{
+    QFETCH(int, warning);
+    QFETCH(int, danger);
+    QFETCH(int, left);
+    QFETCH(bool, reachedZero);
+    QFETCH(QString, zone);
+    QCOMPARE(zones::name(zones::zoneOf({warning, danger}, left, reachedZero)), zone);
+}
+
+// "ZONES.CFG" as read: a bad line keeps its default and is named.
+void TestCommand::zonesFile_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<int>("warning");
+    QTest::addColumn<int>("danger");
+    QTest::addColumn<int>("problems");
+
+    QTest::newRow("missing") << QStringList{} << 300 << 60 << 0;
+    QTest::newRow("both") << QStringList{"00:10:00", "0:2:0"} << 600 << 120 << 0;
+    QTest::newRow("off") << QStringList{"00:00:00", "00:00:00"} << 0 << 0 << 0;
+    QTest::newRow("bad-warning") << QStringList{"10 min", "00:00:30"} << 300 << 30 << 1;
+    QTest::newRow("danger-above") << QStringList{"00:01:00", "00:02:00"} << 300 << 60 << 1;
+    QTest::newRow("one-line") << QStringList{"00:08:00"} << 480 << 60 << 0;
+}
+
+void TestCommand::zonesFile()
+{
+    QFETCH(QStringList, lines);
+    QFETCH(int, warning);
+    QFETCH(int, danger);
+    QFETCH(int, problems);
+    QStringList told;
+    const zones::Thresholds t = zones::fromLines(lines, &told);
+    QCOMPARE(t.warning, warning);
+    QCOMPARE(t.danger, danger);
+    QCOMPARE(told.size(), problems);
+    if (problems == 0)
+        QCOMPARE(zones::fromLines(zones::toLines(t), &told), t);
 }
 
 QTEST_GUILESS_MAIN(TestCommand)

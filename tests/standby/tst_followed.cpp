@@ -21,7 +21,13 @@ QByteArray state(const QJsonObject &changes = {})
                   {"following", ""},
                   {"startsAt", ""},
                   {"term", 2},
-                  {"standbys", QJsonArray{}}};
+                  {"standbys", QJsonArray{}},
+                  {"zones", QJsonObject{{"warning", "00:02:00"}, {"danger", "00:00:30"}}},
+                  {"zone", "normal"},
+                  {"message", QJsonObject{{"text", ""}, {"visible", true}}},
+                  {"overtime", ""},
+                  {"blackout", false},
+                  {"length", ""}};
     for (auto it = changes.begin(); it != changes.end(); ++it) {
         if (it.value().isNull())
             o.remove(it.key());
@@ -129,8 +135,9 @@ void TestFollowed::fromJson_data()
     // Hostile or partial: refused whole.
     QTest::newRow("time-alone") << QByteArray(R"({"time":"00:00:03"})") << QStringList() << list
                                 << "";
-    for (const char *member : {"time", "running", "title", "displays", "role", "term", "standbys",
-                               "following", "startsAt", "lamp", "frame"})
+    for (const char *member :
+         {"time", "running", "title", "displays", "role", "term", "standbys", "following",
+          "startsAt", "lamp", "frame", "zones", "message", "blackout"})
         QTest::newRow(qPrintable(QStringLiteral("no-%1").arg(member)))
             << state({{member, QJsonValue()}}) << QStringList() << list << "";
     QTest::newRow("entry-crlf") << state({{"displays", entries({"10.0.0.7\r\n10.0.0.8"})}})
