@@ -483,8 +483,9 @@ QString RemoteServer::announcedAddress(const QByteArray &target, const QHostAddr
     QHostAddress address = host.isEmpty() ? QHostAddress::Any : QHostAddress(host);
     if (!ok || port == 0 || port > 65535 || address.isNull())
         return {};
+    // A loopback address from another machine would name this one: it is the peer's.
     if (address == QHostAddress::Any || address == QHostAddress::AnyIPv6
-        || address == QHostAddress::AnyIPv4)
+        || address == QHostAddress::AnyIPv4 || (address.isLoopback() && !peer.isLoopback()))
         address = peer;
     address = listenaddress::plain(address);
     const bool v6 = address.protocol() == QAbstractSocket::IPv6Protocol;
