@@ -13,7 +13,9 @@
 #include "links/addresslist.h"
 #include "links/healthbook.h"
 #include "links/supervisor.h"
+#include "app/rundownwindow.h"
 #include "remote/remotehub.h"
+#include "rundown/runningorder.h"
 #include "standby/follower.h"
 #include "standby/mainlink.h"
 
@@ -22,7 +24,83 @@
 #include <QListWidget>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
+
+namespace {
+
+// The time to the next such local time of day, on the wall clock in the
+// system's time zone: a show runs to the time on the wall.
+void countUntil(Countdown *countdown, int secondOfDay)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    countdown->countTo(timeofday::nextOccurrence(now, QTime(0, 0).addSecs(secondOfDay)) - now);
+}
+
+// A segment loads as the operator's typing would: the title into its field
+// and saved, the time into the three fields, each write sending its frame.
+void wireRunningOrder(MainWindow &w, Rooms &r)
+{
+    RunningOrder::Hooks hooks;
+    EventLog *log = r.log;
+    TitleField *titleField = w.INP_TITLE;
+    Title *title = r.title;
+    const std::array<DelayField *, 3> fields = w.INP_DELAY;
+    Countdown *countdown = r.countdown;
+    QCheckBox *swGo = w.SW_GO;
+    TimedStart *start = r.start;
+    hooks.log = [log](const QString &message) { log->LOG_APPEND(message); };
+    hooks.setTitle = [titleField, title](const QString &text) {
+        titleField->setText(text);
+        title->INP_TITLE_LostFocus();
+    };
+    hooks.setTime = [fields](int seconds) {
+        fields[0]->setText(timemath::twoDigits(seconds / 3600));
+        fields[1]->setText(timemath::twoDigits(seconds / 60 % 60));
+        fields[2]->setText(timemath::twoDigits(seconds % 60));
+    };
+    hooks.until = [countdown](int secondOfDay) { countUntil(countdown, secondOfDay); };
+    // A run asked for is the plain run: it disarms an armed start.
+    hooks.run = [swGo, start] {
+        start->disarm();
+        swGo->setChecked(true);
+    };
+    hooks.maxTitle = [titleField] { return titleField->maxLength(); };
+    r.rundown = new RunningOrder(std::move(hooks), &w);
+    RunningOrder *rundown = r.rundown;
+    QObject::connect(r.countdown, &Countdown::reachedZero, rundown, &RunningOrder::reachedZero);
+
+    // The window's keys: a failure is one log line, never a dialog.
+    const auto stepKey = [&w, rundown, log](QKeyCombination keys, int delta) {
+        auto *shortcut = new QShortcut(QKeySequence(keys), &w);
+        QObject::connect(shortcut, &QShortcut::activated, rundown, [rundown, log, delta] {
+            const QString why = rundown->step(delta, false, QString());
+            if (!why.isEmpty())
+                log->LOG_APPEND(QStringLiteral("CUE: ") + why);
+        });
+    };
+    stepKey(Qt::CTRL | Qt::Key_PageDown, 1);
+    stepKey(Qt::CTRL | Qt::Key_PageUp, -1);
+    auto *open = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), &w);
+    QObject::connect(open, &QShortcut::activated, &w, [&w] { openRundownWindow(w); });
+}
+
+} // namespace
+
+RundownWindow *openRundownWindow(MainWindow &w)
+{
+    auto *window = w.findChild<RundownWindow *>(QString(), Qt::FindDirectChildrenOnly);
+    if (!window) {
+        // Its own top-level window, closed with the console's.
+        window = new RundownWindow(*w.runningOrder(), &w);
+        EventLog *log = w.eventLog();
+        window->setLog([log](const QString &message) { log->LOG_APPEND(message); });
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
 
 Rooms wireRooms(MainWindow &w)
 {
@@ -81,8 +159,46 @@ Rooms wireRooms(MainWindow &w)
     // countdown's own stop at zero leaves a start armed for later.
     QObject::connect(w.SW_GO, &QCheckBox::clicked, r.start, &TimedStart::disarm);
     QObject::connect(w.B_RESET, &QPushButton::clicked, r.start, &TimedStart::disarm);
+
+    wireRunningOrder(w, r);
     return r;
 }
+
+namespace {
+
+RemoteState::Cue cueState(const RunningOrder &rundown)
+{
+    RemoteState::Cue cue;
+    cue.index = rundown.current();
+    cue.count = rundown.count();
+    cue.title = rundown.titleAt(cue.index);
+    cue.next = rundown.titleAt(cue.index + 1);
+    cue.revision = rundown.revision();
+    return cue;
+}
+
+void wireRemoteRundown(RemoteConsole &c, RunningOrder *rundown)
+{
+    c.cue = [rundown](int index, int step, bool run, const QString &source) {
+        return step != 0 ? rundown->step(step, run, source) : rundown->cue(index, run, source);
+    };
+    c.rundownJson = [rundown] { return rundown->json(); };
+    c.putRundown = [rundown](const QByteArray &body, bool csv, const QString &source,
+                             QString *error) {
+        switch (rundown->replace(body, csv ? RunningOrder::Format::Csv : RunningOrder::Format::Json,
+                                 source, error)) {
+        case RunningOrder::Replaced::Ok:
+            return 200;
+        case RunningOrder::Replaced::Refused:
+            return 400;
+        case RunningOrder::Replaced::NotSaved:
+            break;
+        }
+        return 500;
+    };
+}
+
+} // namespace
 
 void wireRemote(MainWindow &w, RemoteHub &hub)
 {
@@ -119,17 +235,14 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
         bReset->click();
     };
     c.nudge = [countdown](int seconds) { countdown->nudge(seconds); };
-    c.until = [countdown](int h, int m, int s) {
-        // The wall clock in the system's time zone: a show runs to the time on the wall.
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        countdown->countTo(timeofday::nextOccurrence(now, QTime(h, m, s)) - now);
-    };
+    c.until = [countdown](int h, int m, int s) { countUntil(countdown, h * 3600 + m * 60 + s); };
     c.runAt = [start](int h, int m, int s, const QString &source) {
         start->arm(QTime(h, m, s), source);
     };
     c.disarm = [start] { start->disarm(); };
     c.log = [log](const QString &line) { log->LOG_APPEND(line); };
-    c.state = [fields, swGo, title, lamp, displays, start] {
+    RunningOrder *rundown = w.runningOrder();
+    c.state = [fields, swGo, title, lamp, displays, start, rundown] {
         RemoteState s;
         s.time = fields[0]->text() + QLatin1Char(':') + fields[1]->text() + QLatin1Char(':')
                  + fields[2]->text();
@@ -139,8 +252,10 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
         s.lampGreen = lamp->fillColor() == Supervisor::kLampGreen;
         s.displays = displays();
         s.startsAt = start->text();
+        s.cue = cueState(*rundown);
         return s;
     };
+    wireRemoteRundown(c, rundown);
     hub.setConsole(std::move(c));
 
     RemoteHub *h = &hub;
@@ -152,6 +267,7 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     if (health)
         QObject::connect(health, &HealthBook::changed, h, &RemoteHub::notifyChanged);
     QObject::connect(start, &TimedStart::changed, h, &RemoteHub::notifyChanged);
+    QObject::connect(rundown, &RunningOrder::changed, h, &RemoteHub::notifyChanged);
 }
 
 namespace {

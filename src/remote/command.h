@@ -6,19 +6,25 @@
 // One remote action, whatever it came over: the same few buttons everywhere.
 struct Command
 {
-    enum class Kind { SetTime, Run, Pause, Reset, Nudge, Until, RunAt, Disarm };
+    enum class Kind { SetTime, Run, Pause, Reset, Nudge, Until, RunAt, Disarm, Cue };
 
     Kind kind = Kind::Run;
     int hours = 0;   // SetTime, Until, RunAt: 0..23
     int minutes = 0; // SetTime: 0..59
     int seconds = 0; // SetTime: 0..59; Nudge: the signed amount
+    // Cue: a segment of the running order by its number (from 1), or a step
+    // (+1, -1) from the current one; `run` runs it once loaded.
+    int cueIndex = 0;
+    int cueStep = 0;
+    bool run = false;
 
     // What the event log names after the source: "TIME 00:01:30", "RUN", "NUDGE -60",
     // "UNTIL 20:00:00", "RUN AT 19:30:00".
     QString logText() const;
     bool operator==(const Command &o) const
     {
-        return kind == o.kind && hours == o.hours && minutes == o.minutes && seconds == o.seconds;
+        return kind == o.kind && hours == o.hours && minutes == o.minutes && seconds == o.seconds
+               && cueIndex == o.cueIndex && cueStep == o.cueStep && run == o.run;
     }
 };
 
@@ -69,14 +75,17 @@ Parsed parseTimeOfDay(const QString &text, Command::Kind kind);
 // a command carries its parsed value.
 struct Route
 {
-    enum class Kind { None, DisplayPage, ControlPage, State, Push, Command };
+    // Rundown: GET /api/rundown; RundownPut: its replacement, whose body the
+    // server hands to the running order as it came.
+    enum class Kind { None, DisplayPage, ControlPage, State, Push, Command, Rundown, RundownPut };
     Kind kind = Kind::None;
     Parsed parsed;    // for Command, and for None: the error to answer with
     QByteArray allow; // for 405: the methods the path takes
 };
 
-// Whether a request is a command (a POST to one of the command paths), from its
-// head alone: who may send it is settled before its body is read.
+// Whether a request is a command (a POST to one of the command paths, or the
+// running order's replacement), from its head alone: who may send it is
+// settled before its body is read.
 bool isCommand(const QByteArray &method, const QByteArray &target);
 
 // The whole request to action mapping: method, path (a query string is ignored)
@@ -95,5 +104,16 @@ struct OscArg
     QString text;
 };
 Parsed parseOsc(const QByteArray &path, const QList<OscArg> &args);
+
+// The running order's paths: POST /api/cue's body ({"index":N} or {"step":±1},
+// and "run":true), and the OSC cue addresses (/rv38t/cue/next, /rv38t/cue/prev,
+// /rv38t/cue ,i). Whether the segment exists is the running order's to say.
+Parsed parseCueBody(const QByteArray &body);
+Parsed parseCueOsc(const QByteArray &path, const QList<OscArg> &args);
+// A replacement's body is CSV by its Content-Type ("text/csv"), JSON otherwise.
+bool isCsv(const QByteArray &contentType);
+// The running order's replacement may be larger than a command: a list of 200
+// segments with their notes.
+constexpr int kMaxRundownBody = 512 * 1024;
 
 } // namespace remotecmd

@@ -215,7 +215,11 @@ void OscServer::onReadyRead()
                 emit refused(who, m_hub.refusal());
                 break;
             }
-            m_hub.execute(d.parsed.command, QStringLiteral("OSC ") + who);
+            if (const QString why = m_hub.execute(d.parsed.command, QStringLiteral("OSC ") + who);
+                !why.isEmpty()) {
+                ++m_refused;
+                emit refused(who, why);
+            }
             break;
         }
     }

@@ -19,11 +19,23 @@ struct RemoteState
     QList<DisplayHealth> displays;
     QString following; // the main's "HOST:PORT" while this console follows one as its standby
     QString startsAt;  // "HH:MM:SS" while a start is armed, "" otherwise
+
+    // The running order's current segment; the list itself is GET /api/rundown's.
+    struct Cue
+    {
+        int index = 0; // from 1; 0 when none is loaded
+        int count = 0;
+        QString title;
+        QString next;     // what the next step loads
+        int revision = 0; // changes with every new list: a follower fetches it again
+    };
+    Cue cue;
 };
 
 namespace remotestate {
 // {"time", "frame", "running", "title", "lamp": "green"|"red", "displays": [...],
-//  "role": "main"|"standby", "following": "HOST:PORT"|"", "startsAt"}, compact.
+//  "role": "main"|"standby", "following": "HOST:PORT"|"", "startsAt",
+//  "cue": {"index", "count", "title", "next", "revision"}}, compact.
 QByteArray toJson(const RemoteState &state);
 } // namespace remotestate
 
@@ -44,4 +56,13 @@ struct RemoteConsole
     std::function<void()> disarm;
     std::function<void(const QString &line)> log;
     std::function<RemoteState()> state;
+
+    // The running order. `cue` loads segment `index` (from 1), or steps by
+    // `step` when it is not 0, and runs it when `run`; it logs the cue with
+    // `source` and gives an error text, or empty when the segment is loaded.
+    std::function<QString(int index, int step, bool run, const QString &source)> cue;
+    std::function<QByteArray()> rundownJson;
+    // Checks and saves a new list (CSV or JSON): the HTTP status, and the error.
+    std::function<int(const QByteArray &body, bool csv, const QString &source, QString *error)>
+        putRundown;
 };

@@ -10,10 +10,12 @@ void RemoteHub::setConsole(RemoteConsole console)
     notifyChanged();
 }
 
-void RemoteHub::execute(const Command &c, const QString &source)
+QString RemoteHub::execute(const Command &c, const QString &source)
 {
     if (!refusal().isEmpty())
-        return; // the servers answer the refusal; nothing may change here
+        return refusal(); // the servers answer the refusal; nothing may change here
+    if (c.kind == Command::Kind::Cue)
+        return cue(c, source);
     // The line comes first, so the log reads cause before effect.
     if (m_console.log)
         m_console.log(source + QStringLiteral("= ") + c.logText());
@@ -50,7 +52,37 @@ void RemoteHub::execute(const Command &c, const QString &source)
         if (m_console.disarm)
             m_console.disarm();
         break;
+    case Command::Kind::Cue:
+        break;
     }
+    return QString();
+}
+
+QString RemoteHub::cue(const Command &c, const QString &source)
+{
+    // The running order logs the cue with the segment it names, or refuses it unlogged.
+    if (!m_console.cue)
+        return QStringLiteral("no running order here");
+    return m_console.cue(c.cueIndex, c.cueStep, c.run, source);
+}
+
+QByteArray RemoteHub::rundownJson() const
+{
+    return m_console.rundownJson ? m_console.rundownJson()
+                                 : QByteArray(R"({"items":[],"current":0})");
+}
+
+int RemoteHub::putRundown(const QByteArray &body, bool csv, const QString &source, QString *error)
+{
+    if (!refusal().isEmpty()) {
+        *error = refusal();
+        return 409;
+    }
+    if (!m_console.putRundown) {
+        *error = QStringLiteral("no running order here");
+        return 404;
+    }
+    return m_console.putRundown(body, csv, source, error);
 }
 
 void RemoteHub::setFollowing(const QString &main)

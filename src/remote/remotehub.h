@@ -17,13 +17,19 @@ public:
     void setConsole(RemoteConsole console);
 
     // `source` is what the log line starts with: "REMOTE 127.0.0.1", "OSC 10.0.0.5".
-    void execute(const Command &command, const QString &source);
+    // An error text when the command could not be carried out (a cue out of
+    // range), empty otherwise.
+    QString execute(const Command &command, const QString &source);
 
     // While set, this console is a standby that follows the main at `main`
     // ("HOST:PORT"): its state says so and every command is refused.
     void setFollowing(const QString &main);
     // Why commands are refused now ("standby: send commands to HOST:PORT"), or empty.
     QString refusal() const;
+
+    // The running order: GET /api/rundown's answer, and PUT's (the HTTP status).
+    QByteArray rundownJson() const;
+    int putRundown(const QByteArray &body, bool csv, const QString &source, QString *error);
 
     RemoteState state() const;
     QByteArray stateJson() const;
@@ -42,6 +48,7 @@ public:
 
 private:
     void flush();
+    QString cue(const Command &command, const QString &source);
 
     RemoteConsole m_console;
     QString m_following;
