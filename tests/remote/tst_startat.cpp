@@ -251,11 +251,11 @@ void TestStartAt::rundownCuesReachTheDisplay()
                           {QStringLiteral("revision"), 1}}));
     QCOMPARE(rooms.inpTitle.text(), QStringLiteral("Doors"));
     QCOMPARE(readAll(QStringLiteral("TITLE.CFG")), QByteArray("Doors\r\n"));
-    QTRY_VERIFY_WITH_TIMEOUT(seen.indexOf(QStringLiteral("000003"),
-                                          seen.indexOf(QStringLiteral("------"),
-                                                       seen.indexOf(QStringLiteral("000001"))))
-                                 > 0,
-                             4000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        seen.indexOf(QStringLiteral("000003"),
+                     seen.indexOf(QStringLiteral("------"), seen.indexOf(QStringLiteral("000001"))))
+            > 0,
+        4000);
     QVERIFY(rooms.swGo.isChecked());
     QVERIFY(rooms.log.text().contains(
         rooms.logLine(QStringLiteral("REMOTE 127.0.0.1= CUE 1/3 \"Doors\""))
