@@ -18,6 +18,7 @@
 #include "rundown/runningorder.h"
 #include "standby/follower.h"
 #include "standby/mainlink.h"
+#include "standby/rundownfollower.h"
 
 #include <QCheckBox>
 #include <QDateTime>
@@ -331,6 +332,11 @@ void takeOver(MainWindow &w, RemoteHub *hub, const Followed &f, qint64 msSincePu
         w.SW_GO->setChecked(now > 0);
         w.countdown()->SW_GO_Click();
     }
+    // The show's running order is this console's now, and kept as the main kept it.
+    RunningOrder *rundown = w.runningOrder();
+    rundown->setFollowing(false);
+    if (rundown->count() > 0)
+        rundown->save();
     // The main's armed start goes on here, named as this console's.
     const QTime startsAt = QTime::fromString(f.startsAt, QStringLiteral("HH:mm:ss"));
     if (startsAt.isValid() && w.timedStart())
@@ -338,6 +344,25 @@ void takeOver(MainWindow &w, RemoteHub *hub, const Followed &f, qint64 msSincePu
     // Every display is connected now, not at the next tick, and gets the time on connecting.
     w.TIM_IP_CON->start(1000);
     w.supervisor()->TIM_IP_CON_Timer();
+}
+
+} // namespace
+
+namespace {
+
+// The main's running order shown here, its list fetched when it changes; no
+// cue of this console's own while it follows.
+RundownFollower *followRundown(MainWindow &w, const followed::MainAddress &main)
+{
+    RunningOrder *order = w.runningOrder();
+    order->setFollowing(true);
+    EventLog *log = w.eventLog();
+    return new RundownFollower(
+        main,
+        [order](const QList<rundown::Segment> &segments, int current) {
+            order->follow(segments, current);
+        },
+        [log](const QString &message) { log->LOG_APPEND(message); }, &w);
 }
 
 } // namespace
@@ -361,7 +386,11 @@ Follower *wireStandby(MainWindow &w, const followed::MainAddress &main,
     const QString mainText = main.text;
     Follower::Hooks hooks;
     hooks.log = [log](const QString &message) { log->LOG_APPEND(message); };
-    hooks.show = [&w](const Followed &f) { showFollowed(w, f); };
+    RundownFollower *rundown = followRundown(w, main);
+    hooks.show = [&w, rundown](const Followed &f) {
+        showFollowed(w, f);
+        rundown->follow(f.cueRevision, f.cueIndex);
+    };
     hooks.lamp = [lamp, mainText](bool live, bool green) {
         lamp->setFillColor(live && green ? Supervisor::kLampGreen : Supervisor::kLampRed);
         const QString text = live ? QStringLiteral("STANDBY: the lamp of %1").arg(mainText)

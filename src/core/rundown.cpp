@@ -29,7 +29,8 @@ QString quoted(const QString &text)
 }
 
 // Line breaks and other control characters would break the title's one line
-// and the log's; a note keeps its line breaks.
+// and the log's; a note keeps its line breaks. Half a surrogate pair, which
+// JSON can carry, could not be saved as UTF-8.
 QString cleaned(const QString &text, bool keepLineBreaks)
 {
     QString out;
@@ -39,7 +40,12 @@ QString cleaned(const QString &text, bool keepLineBreaks)
         if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
             continue; // the LF that follows stands for both
         const bool lineBreak = c == QLatin1Char('\n') || c == QLatin1Char('\r');
-        if (lineBreak && keepLineBreaks)
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            out.append(c);
+            out.append(text.at(++i));
+        } else if (c.isSurrogate()) {
+            out.append(QChar(QChar::ReplacementCharacter)); // half a character, from JSON
+        } else if (lineBreak && keepLineBreaks)
             out.append(QLatin1Char('\n'));
         else if (c.unicode() < 0x20 || c.unicode() == 0x7F)
             out.append(QLatin1Char(' '));
@@ -61,7 +67,10 @@ bool checkSegment(const RawSegment &raw, const QString &where, int maxTitle, Seg
     Segment s;
     s.title = cleaned(raw.fields[TitleColumn], false).trimmed();
     if (s.title.size() > maxTitle) {
-        s.title = s.title.left(maxTitle).trimmed();
+        s.title.truncate(maxTitle);
+        if (!s.title.isEmpty() && s.title.back().isHighSurrogate())
+            s.title.chop(1); // not half a character
+        s.title = s.title.trimmed();
         notices->append(where
                         + QStringLiteral(", title: cut at %1 characters, the title field's length")
                               .arg(maxTitle));

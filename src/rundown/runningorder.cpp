@@ -65,6 +65,10 @@ void RunningOrder::load()
 RunningOrder::Replaced RunningOrder::replace(const QByteArray &bytes, Format format,
                                              const QString &source, QString *why)
 {
+    if (m_following) {
+        *why = QStringLiteral("a standby takes its running order from its main");
+        return Replaced::Refused;
+    }
     const int maxTitle = m_hooks.maxTitle ? m_hooks.maxTitle() : 32767;
     const rundown::Parsed p = format == Format::Csv ? rundown::parseCsv(bytes, maxTitle)
                                                     : rundown::parseJson(bytes, maxTitle);
@@ -96,6 +100,8 @@ RunningOrder::Replaced RunningOrder::replace(const QByteArray &bytes, Format for
 
 QString RunningOrder::cue(int index, bool run, const QString &source)
 {
+    if (m_following)
+        return QStringLiteral("a standby follows its main's cues");
     if (m_segments.isEmpty())
         return QStringLiteral("no running order loaded");
     if (index < 1 || index > count())
@@ -105,8 +111,7 @@ QString RunningOrder::cue(int index, bool run, const QString &source)
     log((source.isEmpty() ? QString() : source + QStringLiteral("= "))
         + QStringLiteral("CUE %1/%2 \"%3\"").arg(index).arg(count()).arg(s.title));
     m_current = index;
-    if (m_hooks.setTitle)
-        m_hooks.setTitle(s.title);
+    // The displays first: the title's save may wait on the disk.
     if (s.duration >= 0) {
         if (m_hooks.setTime)
             m_hooks.setTime(s.duration);
@@ -119,6 +124,8 @@ QString RunningOrder::cue(int index, bool run, const QString &source)
         if (m_hooks.until)
             m_hooks.until(s.until);
     }
+    if (m_hooks.setTitle)
+        m_hooks.setTitle(s.title);
     saveCurrent();
     emit changed();
     return QString();

@@ -58,7 +58,9 @@ public:
     void reachedZero();
 
     // A standby shows its main's list and current segment, loading nothing,
-    // and saves both when it takes over.
+    // and saves both when it takes over. While following it takes no cue nor
+    // list of its own.
+    void setFollowing(bool following) { m_following = following; }
     void follow(const QList<rundown::Segment> &segments, int current);
     bool save();
 
@@ -85,4 +87,5 @@ private:
     QList<rundown::Segment> m_segments;
     int m_current = 0;
     int m_revision = 0;
+    bool m_following = false;
 };

@@ -17,11 +17,16 @@ struct Followed
     bool lampGreen = false;
     QString role;     // "main" or "standby"; empty from a main that does not say
     QString startsAt; // the main's armed start, "HH:MM:SS", or empty
+    // The main's running order: its current segment, and the revision of its
+    // list (fetched whole when it changes); -1 from a main without one.
+    int cueIndex = 0;
+    int cueRevision = -1;
 
     bool operator==(const Followed &o) const
     {
         return fields == o.fields && running == o.running && title == o.title && list == o.list
-               && lampGreen == o.lampGreen && role == o.role && startsAt == o.startsAt;
+               && lampGreen == o.lampGreen && role == o.role && startsAt == o.startsAt
+               && cueIndex == o.cueIndex && cueRevision == o.cueRevision;
     }
 };
 
