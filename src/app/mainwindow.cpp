@@ -358,6 +358,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // A title typed and not yet left would be lost: save it as leaving it would.
     if (focusWidget() == INP_TITLE)
         m_rooms.title->INP_TITLE_LostFocus();
+    // A cue a moment ago has its title and segment still to save.
+    m_rooms.rundown->flushSaves();
     QWidget::closeEvent(event);
 }
 

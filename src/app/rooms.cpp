@@ -51,10 +51,8 @@ void wireRunningOrder(MainWindow &w, Rooms &r)
     QCheckBox *swGo = w.SW_GO;
     TimedStart *start = r.start;
     hooks.log = [log](const QString &message) { log->LOG_APPEND(message); };
-    hooks.setTitle = [titleField, title](const QString &text) {
-        titleField->setText(text);
-        title->INP_TITLE_LostFocus();
-    };
+    hooks.setTitle = [titleField](const QString &text) { titleField->setText(text); };
+    hooks.saveTitle = [title] { title->INP_TITLE_LostFocus(); };
     hooks.setTime = [fields](int seconds) {
         fields[0]->setText(timemath::twoDigits(seconds / 3600));
         fields[1]->setText(timemath::twoDigits(seconds / 60 % 60));

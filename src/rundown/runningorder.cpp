@@ -7,7 +7,26 @@
 
 RunningOrder::RunningOrder(Hooks hooks, QObject *parent)
     : QObject(parent), m_hooks(std::move(hooks))
-{}
+{
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(0);
+    connect(&m_saveTimer, &QTimer::timeout, this, &RunningOrder::saveLoaded);
+}
+
+void RunningOrder::flushSaves()
+{
+    if (!m_saveTimer.isActive())
+        return;
+    m_saveTimer.stop();
+    saveLoaded();
+}
+
+void RunningOrder::saveLoaded()
+{
+    if (m_hooks.saveTitle)
+        m_hooks.saveTitle();
+    saveCurrent();
+}
 
 void RunningOrder::setFileNames(const QString &list, const QString &current)
 {
@@ -111,7 +130,7 @@ QString RunningOrder::cue(int index, bool run, const QString &source)
     log((source.isEmpty() ? QString() : source + QStringLiteral("= "))
         + QStringLiteral("CUE %1/%2 \"%3\"").arg(index).arg(count()).arg(s.title));
     m_current = index;
-    // The displays first: the title's save may wait on the disk.
+    // The displays first, the title after: it is not on the wire.
     if (s.duration >= 0) {
         if (m_hooks.setTime)
             m_hooks.setTime(s.duration);
@@ -126,7 +145,7 @@ QString RunningOrder::cue(int index, bool run, const QString &source)
     }
     if (m_hooks.setTitle)
         m_hooks.setTitle(s.title);
-    saveCurrent();
+    m_saveTimer.start();
     emit changed();
     return QString();
 }

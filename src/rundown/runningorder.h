@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 
@@ -20,8 +21,9 @@ public:
     struct Hooks
     {
         std::function<void(const QString &message)> log;
-        // The title into the title field, saved as a typed title is.
+        // The title into the title field, and its save as a typed title's.
         std::function<void(const QString &title)> setTitle;
+        std::function<void()> saveTitle;
         // The three fields, each write sending its frame.
         std::function<void(int seconds)> setTime;
         // The count to the next such local time of day, as the remote's until.
@@ -54,6 +56,9 @@ public:
     // The next (+1) or the previous (-1) segment; from none loaded, +1 is the first.
     QString step(int delta, bool run, const QString &source);
 
+    // Saves now what the last cue left to save (the console is closing).
+    void flushSaves();
+
     // The countdown stopped at zero: an auto segment loads and runs the next one.
     void reachedZero();
 
@@ -78,6 +83,7 @@ signals:
 
 private:
     void take(const QList<rundown::Segment> &segments, int current);
+    void saveLoaded();
     void saveCurrent();
     void log(const QString &message) const;
 
@@ -88,4 +94,8 @@ private:
     int m_current = 0;
     int m_revision = 0;
     bool m_following = false;
+    // A cue's files are saved once its frames have left: a zero timer runs
+    // after the sockets' write notifications of the same loop turn, and a
+    // disk's sync takes milliseconds.
+    QTimer m_saveTimer;
 };

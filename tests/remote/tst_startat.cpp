@@ -250,7 +250,7 @@ void TestStartAt::rundownCuesReachTheDisplay()
                           {QStringLiteral("next"), QStringLiteral("Welcome")},
                           {QStringLiteral("revision"), 1}}));
     QCOMPARE(rooms.inpTitle.text(), QStringLiteral("Doors"));
-    QCOMPARE(readAll(QStringLiteral("TITLE.CFG")), QByteArray("Doors\r\n"));
+    QTRY_COMPARE(readAll(QStringLiteral("TITLE.CFG")), QByteArray("Doors\r\n"));
     QTRY_VERIFY_WITH_TIMEOUT(
         seen.indexOf(QStringLiteral("000003"),
                      seen.indexOf(QStringLiteral("------"), seen.indexOf(QStringLiteral("000001"))))
