@@ -5,7 +5,7 @@
 //           to a bare QTcpServer that writes the frame on a bare QTcpSocket.
 //  browser  a change of a field until headless Chromium's display page shows
 //           it. Baseline: the same page fed the same state message by a bare
-//           QWebSocketServer.
+//           QWebSocketServer. `presenter`: the same for the presenter's page.
 //  cost     the console's own thread's CPU with 98 displays and the countdown
 //           running, with 50 WebSocket viewers against none.
 //  cue      as command, with POST /api/cue stepping between two segments of a
@@ -314,7 +314,8 @@ int benchCommand(int rounds, int commands, bool cue)
 
 // ---- change -> browser page
 
-int benchBrowser(int rounds, int changes)
+// `path` is the page, `label` starts each output line.
+int benchBrowser(int rounds, int changes, const QString &path, const char *label)
 {
     Console console;
     if (!console.start(0, 1024, true)) {
@@ -331,9 +332,9 @@ int benchBrowser(int rounds, int changes)
 
     HeadlessChromium browser;
     QString why;
-    const QUrl url(QStringLiteral("http://127.0.0.1:%1/").arg(console.server->port()));
+    const QUrl url(QStringLiteral("http://127.0.0.1:%1%2").arg(console.server->port()).arg(path));
     if (!browser.start(url, &why)) {
-        std::printf("browser skipped=\"%s\"\n", qPrintable(why));
+        std::printf("%s skipped=\"%s\"\n", label, qPrintable(why));
         return 0;
     }
     // The page's push socket is open once its status line is cleared.
@@ -354,7 +355,7 @@ int benchBrowser(int rounds, int changes)
                        "window.__bare.onmessage = (e) => apply(JSON.parse(e.data)); 'ok'")
             .arg(bare.serverPort()));
     if (!HeadlessChromium::waitFor([&] { return !bareViewers.isEmpty(); }, 10000)) {
-        std::printf("browser skipped=\"the page did not reach the bare server (%s)\"\n",
+        std::printf("%s skipped=\"the page did not reach the bare server (%s)\"\n", label,
                     qPrintable(installed));
         return 0;
     }
@@ -405,10 +406,10 @@ int benchBrowser(int rounds, int changes)
         }
     }
     const double c = median(medC), b = median(medB);
-    std::printf("browser rounds=%d changes_per_round=%d lost=%d\n", rounds, changes, lost);
-    std::printf("browser console_median_ms=%.3f spread=%.3f..%.3f baseline_median_ms=%.3f "
+    std::printf("%s rounds=%d changes_per_round=%d lost=%d\n", label, rounds, changes, lost);
+    std::printf("%s console_median_ms=%.3f spread=%.3f..%.3f baseline_median_ms=%.3f "
                 "spread=%.3f..%.3f ratio=%.2f\n",
-                c, minmax(medC).first, minmax(medC).second, b, minmax(medB).first,
+                label, c, minmax(medC).first, minmax(medC).second, b, minmax(medB).first,
                 minmax(medB).second, b > 0 ? c / b : 0);
     return lost ? 1 : 0;
 }
@@ -595,7 +596,9 @@ int main(int argc, char **argv)
     if (only.isEmpty() || only == QLatin1String("rundown"))
         status |= benchRundown(rounds);
     if (only.isEmpty() || only == QLatin1String("browser"))
-        status |= benchBrowser(rounds, changes);
+        status |= benchBrowser(rounds, changes, QStringLiteral("/"), "browser");
+    if (only.isEmpty() || only == QLatin1String("presenter"))
+        status |= benchBrowser(rounds, changes, QStringLiteral("/presenter"), "presenter");
     if (only.isEmpty() || only == QLatin1String("cost"))
         status |= benchCost(3, costSeconds); // three rounds: a median that is one of them
     return status;

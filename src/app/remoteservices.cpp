@@ -83,8 +83,8 @@ QString RemoteServices::summary() const
     if (m_http) {
         const QString base
             = QStringLiteral("http://%1:%2").arg(host(m_http->address())).arg(m_http->port());
-        out += QStringLiteral(
-                   "Remote control: %1/ (display page), %1/control (control page), %1/api/state\n")
+        out += QStringLiteral("Remote control: %1/ (display page), %1/control (control page), "
+                              "%1/presenter (presenter page), %1/api/state\n")
                    .arg(base);
     }
     if (m_osc)

@@ -3,9 +3,12 @@
 #include "aids/eventlog.h"
 #include "aids/title.h"
 #include "app/mainwindow.h"
+#include "app/rundownwindow.h"
 #include "controls/controls.h"
+#include "core/cfgfile.h"
 #include "core/socketarray.h"
 #include "countdown/countdown.h"
+#include "countdown/presenterclock.h"
 #include "countdown/timedstart.h"
 #include "countdown/timeframesender.h"
 #include "countdown/timemath.h"
@@ -13,8 +16,8 @@
 #include "links/addresslist.h"
 #include "links/healthbook.h"
 #include "links/supervisor.h"
-#include "app/rundownwindow.h"
 #include "remote/remotehub.h"
+#include "remote/zones.h"
 #include "rundown/runningorder.h"
 #include "standby/follower.h"
 #include "standby/mainlink.h"
@@ -212,13 +215,16 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
 
     HealthBook *health = w.healthBook();
     const auto displays = [health] { return health ? health->records() : QList<DisplayHealth>(); };
+    // Only with a remote control: without one nothing counts the overtime.
+    auto *clock = new PresenterClock({fields[0], fields[1], fields[2]}, swGo, &w);
 
     RemoteConsole c;
-    c.setTime = [fields](int h, int m, int s) {
+    c.setTime = [fields, clock](int h, int m, int s) {
         // As typed: each field's write sends its own frame.
         fields[0]->setText(timemath::twoDigits(h));
         fields[1]->setText(timemath::twoDigits(m));
         fields[2]->setText(timemath::twoDigits(s));
+        clock->end(); // a set ends the overtime, even one that leaves the text as it was
     };
     // A plain run, a pause or a reset disarms an armed start.
     c.run = [swGo, start] {
@@ -241,7 +247,7 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     c.disarm = [start] { start->disarm(); };
     c.log = [log](const QString &line) { log->LOG_APPEND(line); };
     RunningOrder *rundown = w.runningOrder();
-    c.state = [fields, swGo, title, lamp, displays, start, rundown] {
+    c.state = [fields, swGo, title, lamp, displays, start, clock, rundown] {
         RemoteState s;
         s.time = fields[0]->text() + QLatin1Char(':') + fields[1]->text() + QLatin1Char(':')
                  + fields[2]->text();
@@ -251,11 +257,16 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
         s.lampGreen = lamp->fillColor() == Supervisor::kLampGreen;
         s.displays = displays();
         s.startsAt = start->text();
+        s.secondsLeft = clock->secondsLeft();
+        s.reachedZero = clock->reachedZero();
+        s.overtime = clock->overtime();
+        s.length = clock->length();
         s.cue = cueState(*rundown);
         return s;
     };
     wireRemoteRundown(c, rundown);
     hub.setConsole(std::move(c));
+    hub.loadZones(QStringLiteral("ZONES.CFG"));
 
     RemoteHub *h = &hub;
     for (DelayField *f : fields)
@@ -267,6 +278,8 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
         QObject::connect(health, &HealthBook::changed, h, &RemoteHub::notifyChanged);
     QObject::connect(start, &TimedStart::changed, h, &RemoteHub::notifyChanged);
     QObject::connect(rundown, &RunningOrder::changed, h, &RemoteHub::notifyChanged);
+    QObject::connect(clock, &PresenterClock::changed, h, &RemoteHub::notifyChanged);
+    QObject::connect(bReset, &QPushButton::clicked, clock, &PresenterClock::end);
 }
 
 namespace {
@@ -288,10 +301,51 @@ void showEntries(AddressList &list, const QStringList &texts)
         list.setEntries(texts);
 }
 
+// The presenter's view as the main has it: thresholds, message, blackout,
+// each checked as typed input; a member that fails keeps what this console had.
+PresenterSettings followPresenter(RemoteHub *hub, const Followed &f)
+{
+    PresenterSettings p = hub ? hub->presenter() : PresenterSettings{};
+    const remotecmd::Parsed warning = remotecmd::parseTimeText(f.warning);
+    const remotecmd::Parsed danger = remotecmd::parseTimeText(f.danger);
+    const auto seconds
+        = [](const Command &c) { return 3600 * c.hours + 60 * c.minutes + c.seconds; };
+    if (warning.ok && danger.ok) {
+        const zones::Thresholds t{seconds(warning.command), seconds(danger.command)};
+        if (zones::conflict(t).isEmpty())
+            p.zones = t;
+    }
+    if (f.hasMessage && remotecmd::messageError(f.message).isEmpty())
+        p.message = f.message;
+    p.messageVisible = f.messageVisible;
+    p.blackout = f.blackout;
+    if (hub)
+        hub->followPresenter(p);
+    return p;
+}
+
+// At a takeover the presenter's view stays as followed, and the thresholds
+// are saved as the other files are, with or without a remote control here.
+void keepPresenter(MainWindow &w, RemoteHub *hub, const Followed &f)
+{
+    const PresenterSettings p = followPresenter(hub, f);
+    if (hub) {
+        hub->saveZones();
+        return;
+    }
+    if (f.warning.isEmpty() && f.danger.isEmpty())
+        return; // a main that keeps no thresholds leaves the file as it is
+    QString why;
+    if (!cfgfile::save(QStringLiteral("ZONES.CFG"), cfgfile::joinLines(zones::toLines(p.zones)),
+                       &why))
+        w.eventLog()->LOG_APPEND(QStringLiteral("ZONES.CFG= ") + why);
+}
+
 // The main's state as it stands: texts as they are, Run as it is, but the
 // countdown never ticks here; the main's pushes move it.
-void showFollowed(MainWindow &w, const Followed &f)
+void showFollowed(MainWindow &w, RemoteHub *hub, const Followed &f)
 {
+    followPresenter(hub, f);
     showEntries(*w.addressList(), f.list);
     w.INP_TITLE->setText(f.title);
     for (int i = 0; i < 3; ++i)
@@ -310,6 +364,7 @@ void takeOver(MainWindow &w, RemoteHub *hub, const Followed &f, qint64 msSincePu
     w.addressList()->IP_LIST_SAVE();
     w.INP_TITLE->setText(f.title);
     w.title()->INP_TITLE_LostFocus();
+    keepPresenter(w, hub, f);
     for (QWidget *c : operatorControls(w))
         c->setEnabled(true);
     w.setWindowTitle(MainWindow::kCaption);
@@ -385,8 +440,8 @@ Follower *wireStandby(MainWindow &w, const followed::MainAddress &main,
     Follower::Hooks hooks;
     hooks.log = [log](const QString &message) { log->LOG_APPEND(message); };
     RundownFollower *rundown = followRundown(w, main);
-    hooks.show = [&w, rundown](const Followed &f) {
-        showFollowed(w, f);
+    hooks.show = [&w, hub, rundown](const Followed &f) {
+        showFollowed(w, hub, f);
         rundown->follow(f.cueRevision, f.cueIndex);
     };
     hooks.lamp = [lamp, mainText](bool live, bool green) {

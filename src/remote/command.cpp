@@ -1,5 +1,7 @@
 #include "remote/command.h"
 
+#include "remote/zones.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -31,6 +33,16 @@ QString Command::logText() const
         return QStringLiteral("RUN AT %1:%2:%3").arg(two(hours), two(minutes), two(seconds));
     case Kind::Disarm:
         return QStringLiteral("DISARM");
+    case Kind::Zones:
+        return QStringLiteral("ZONES %1 %2").arg(zones::text(warning), zones::text(danger));
+    case Kind::Message:
+        if (visible == 0)
+            return QStringLiteral("MESSAGE HIDDEN");
+        // Quoted, a quote doubled: the line shows where the text begins and ends.
+        return QStringLiteral("MESSAGE \"%1\"")
+            .arg(QString(text).replace(QLatin1Char('"'), QStringLiteral("\"\"")));
+    case Kind::Blackout:
+        return on ? QStringLiteral("BLACKOUT ON") : QStringLiteral("BLACKOUT OFF");
     case Kind::Cue:
         // The running order logs the cue itself, with the segment it loaded.
         if (cueStep != 0)
@@ -138,6 +150,88 @@ Parsed parseTimeOfDay(const QString &text, Command::Kind kind)
     return p;
 }
 
+QString messageError(const QString &text)
+{
+    int characters = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        char32_t code = c.unicode();
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            code = QChar::surrogateToUcs4(c, text.at(i + 1));
+            ++i;
+        } else if (c.isSurrogate()) {
+            return QStringLiteral("the message holds half of a surrogate pair");
+        }
+        const QChar::Category cat = QChar::category(code);
+        if (cat == QChar::Other_Control || cat == QChar::Separator_Line
+            || cat == QChar::Separator_Paragraph)
+            return QStringLiteral("the message may not hold control characters or line breaks");
+        ++characters;
+    }
+    if (characters > kMaxMessage)
+        return QStringLiteral("the message holds more than %1 characters").arg(kMaxMessage);
+    return QString();
+}
+
+namespace {
+
+// A threshold "HH:MM:SS" in seconds; false with the reason.
+bool threshold(const QString &name, const QJsonValue &v, int *out, QString *error)
+{
+    if (!v.isString()) {
+        *error = QStringLiteral("%1 must be a string \"HH:MM:SS\"").arg(name);
+        return false;
+    }
+    const Parsed p = parseTimeText(v.toString());
+    if (!p.ok) {
+        *error = name + QStringLiteral(": ") + p.error;
+        return false;
+    }
+    *out = 3600 * p.command.hours + 60 * p.command.minutes + p.command.seconds;
+    return true;
+}
+
+Parsed zonesCommand(int warning, int danger)
+{
+    Command c;
+    c.kind = Command::Kind::Zones;
+    c.warning = warning;
+    c.danger = danger;
+    // With both given the pair is checked here; with one, against the other's
+    // current value where it is carried out.
+    if (warning >= 0 && danger >= 0) {
+        const QString why = zones::conflict({warning, danger});
+        if (!why.isEmpty())
+            return Parsed::fail(400, why);
+    }
+    return Parsed::of(c);
+}
+
+Parsed messageCommand(bool hasText, const QString &text, int visible)
+{
+    if (hasText) {
+        const QString why = messageError(text);
+        if (!why.isEmpty())
+            return Parsed::fail(400, why);
+    }
+    Command c;
+    c.kind = Command::Kind::Message;
+    c.text = text;
+    c.hasText = hasText;
+    c.visible = visible;
+    return Parsed::of(c);
+}
+
+Parsed blackoutCommand(bool on)
+{
+    Command c;
+    c.kind = Command::Kind::Blackout;
+    c.on = on;
+    return Parsed::of(c);
+}
+
+} // namespace
+
 Parsed parseCommandBody(const QByteArray &path, const QByteArray &body)
 {
     if (body.size() > kMaxBody)
@@ -212,6 +306,39 @@ Parsed parseCommandBody(const QByteArray &path, const QByteArray &body)
         c.seconds = n;
         return Parsed::of(c);
     }
+    if (path == "/api/zones") {
+        int values[2] = {-1, -1};
+        static const char *const names[2] = {"warning", "danger"};
+        for (int i = 0; i < 2; ++i) {
+            const QLatin1String name(names[i]);
+            if (!o.contains(name))
+                continue;
+            if (!threshold(name, o.value(name), &values[i], &error))
+                return Parsed::fail(400, error);
+        }
+        if (values[0] < 0 && values[1] < 0)
+            return Parsed::fail(400,
+                                QStringLiteral("give \"warning\" or \"danger\": \"HH:MM:SS\""));
+        return zonesCommand(values[0], values[1]);
+    }
+    if (path == "/api/message") {
+        const QJsonValue t = o.value(QLatin1String("text"));
+        const QJsonValue v = o.value(QLatin1String("visible"));
+        if (t.isUndefined() && v.isUndefined())
+            return Parsed::fail(400, QStringLiteral("give \"text\" or \"visible\""));
+        if (!t.isUndefined() && !t.isString())
+            return Parsed::fail(400, QStringLiteral("text must be a string"));
+        if (!v.isUndefined() && !v.isBool())
+            return Parsed::fail(400, QStringLiteral("visible must be true or false"));
+        return messageCommand(!t.isUndefined(), t.toString(),
+                              v.isUndefined() ? -1 : int(v.toBool()));
+    }
+    if (path == "/api/blackout") {
+        const QJsonValue on = o.value(QLatin1String("on"));
+        if (!on.isBool())
+            return Parsed::fail(400, QStringLiteral("give \"on\": true or false"));
+        return blackoutCommand(on.toBool());
+    }
     return Parsed::fail(404, QStringLiteral("no such path"));
 }
 
@@ -237,6 +364,10 @@ const Entry *entryFor(const QByteArray &path, const QByteArray &method)
         {"/api/reset", "POST", Route::Kind::Command},
         {"/api/nudge", "POST", Route::Kind::Command},
         {"/api/disarm", "POST", Route::Kind::Command},
+        {"/presenter", "GET", Route::Kind::PresenterPage},
+        {"/api/zones", "POST", Route::Kind::Command},
+        {"/api/message", "POST", Route::Kind::Command},
+        {"/api/blackout", "POST", Route::Kind::Command},
         {"/api/cue", "POST", Route::Kind::Command},
         {"/api/rundown", "GET", Route::Kind::Rundown},
         {"/api/rundown", "PUT", Route::Kind::RundownPut},
@@ -344,6 +475,44 @@ Parsed parseOsc(const QByteArray &path, const QList<OscArg> &args)
         Command c = simple(Command::Kind::Nudge);
         c.seconds = static_cast<int>(v);
         return Parsed::of(c);
+    }
+    if (path == "/rv38t/zones") {
+        if (args.size() != 2 || args[0].type != 's' || args[1].type != 's')
+            return Parsed::fail(
+                400,
+                QStringLiteral("/rv38t/zones takes two strings \"HH:MM:SS\": warning, danger"));
+        int values[2] = {-1, -1};
+        QString error;
+        if (!threshold(QStringLiteral("warning"), QJsonValue(args[0].text), &values[0], &error)
+            || !threshold(QStringLiteral("danger"), QJsonValue(args[1].text), &values[1], &error))
+            return Parsed::fail(400, error);
+        return zonesCommand(values[0], values[1]);
+    }
+    // A switch takes an int32 0 or 1, nothing else.
+    auto onOff = [&](int *out) {
+        if (args.size() != 1 || args[0].type != 'i'
+            || (args[0].integer != 0 && args[0].integer != 1))
+            return false;
+        *out = int(args[0].integer);
+        return true;
+    };
+    if (path == "/rv38t/message") {
+        if (args.size() != 1 || args[0].type != 's')
+            return Parsed::fail(400, QStringLiteral("/rv38t/message takes one string"));
+        return messageCommand(true, args[0].text, -1);
+    }
+    if (path == "/rv38t/message/visible") {
+        int v = 0;
+        if (!onOff(&v))
+            return Parsed::fail(400,
+                                QStringLiteral("/rv38t/message/visible takes one int32, 0 or 1"));
+        return messageCommand(false, QString(), v);
+    }
+    if (path == "/rv38t/blackout") {
+        int v = 0;
+        if (!onOff(&v))
+            return Parsed::fail(400, QStringLiteral("/rv38t/blackout takes one int32, 0 or 1"));
+        return blackoutCommand(v == 1);
     }
     if (path == "/rv38t/cue" || path.startsWith("/rv38t/cue/"))
         return parseCueOsc(path, args);

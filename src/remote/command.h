@@ -6,12 +6,33 @@
 // One remote action, whatever it came over: the same few buttons everywhere.
 struct Command
 {
-    enum class Kind { SetTime, Run, Pause, Reset, Nudge, Until, RunAt, Disarm, Cue };
+    enum class Kind {
+        SetTime,
+        Run,
+        Pause,
+        Reset,
+        Nudge,
+        Until,
+        RunAt,
+        Disarm,
+        Zones,
+        Message,
+        Blackout,
+        Cue
+    };
 
     Kind kind = Kind::Run;
     int hours = 0;   // SetTime, Until, RunAt: 0..23
     int minutes = 0; // SetTime: 0..59
     int seconds = 0; // SetTime: 0..59; Nudge: the signed amount
+    // Zones: the thresholds in seconds, -1 where left out.
+    int warning = -1;
+    int danger = -1;
+    // Message: the text, when given, and whether it shows (-1 where left out).
+    QString text;
+    bool hasText = false;
+    int visible = -1;
+    bool on = false; // Blackout
     // Cue: a segment of the running order by its number (from 1), or a step
     // (+1, -1) from the current one; `run` runs it once loaded.
     int cueIndex = 0;
@@ -19,11 +40,14 @@ struct Command
     bool run = false;
 
     // What the event log names after the source: "TIME 00:01:30", "RUN", "NUDGE -60",
-    // "UNTIL 20:00:00", "RUN AT 19:30:00".
+    // "UNTIL 20:00:00", "RUN AT 19:30:00", "ZONES 00:05:00 00:01:00", "MESSAGE \"Wrap up\"",
+    // "MESSAGE HIDDEN", "BLACKOUT ON". Zones and Message as the hub completes them.
     QString logText() const;
     bool operator==(const Command &o) const
     {
         return kind == o.kind && hours == o.hours && minutes == o.minutes && seconds == o.seconds
+               && warning == o.warning && danger == o.danger && text == o.text
+               && hasText == o.hasText && visible == o.visible && on == o.on
                && cueIndex == o.cueIndex && cueStep == o.cueStep && run == o.run;
     }
 };
@@ -37,6 +61,8 @@ constexpr int kMaxHours = 23;
 constexpr int kMaxNudge = kMaxHours * 3600 + 59 * 60 + 59;
 // Request bodies above this are refused before they are read.
 constexpr int kMaxBody = 4096;
+// The presenter's message, in characters (code points).
+constexpr int kMaxMessage = 200;
 
 // A command, or why there is none. `status` is the HTTP status to answer with
 // when there is none (400, 404, 405, 413).
@@ -71,13 +97,27 @@ Parsed parseTimeText(const QString &text);
 // command's kind is `kind` (Until or RunAt).
 Parsed parseTimeOfDay(const QString &text, Command::Kind kind);
 
+// Why a message text cannot be shown ("" when it can): too long, a control
+// character or a line break, or half of a surrogate pair.
+QString messageError(const QString &text);
+
 // What an HTTP request asks for. Reads (pages, state, the push socket) need no body;
 // a command carries its parsed value.
 struct Route
 {
     // Rundown: GET /api/rundown; RundownPut: its replacement, whose body the
     // server hands to the running order as it came.
-    enum class Kind { None, DisplayPage, ControlPage, State, Push, Command, Rundown, RundownPut };
+    enum class Kind {
+        None,
+        DisplayPage,
+        ControlPage,
+        PresenterPage,
+        State,
+        Push,
+        Command,
+        Rundown,
+        RundownPut
+    };
     Kind kind = Kind::None;
     Parsed parsed;    // for Command, and for None: the error to answer with
     QByteArray allow; // for 405: the methods the path takes

@@ -3,6 +3,7 @@
 #include "remote/remotehub.h"
 
 #include <QNetworkDatagram>
+#include <QStringDecoder>
 #include <QUdpSocket>
 
 #include <lo/lo_lowlevel.h>
@@ -86,10 +87,15 @@ Decoded decode(const QByteArray &datagram)
             break;
         }
         case 's':
-        case 'S':
+        case 'S': {
             a.type = 's';
-            a.text = QString::fromUtf8(raw);
+            // Text that is not UTF-8 is refused, not shown with replacement marks.
+            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            a.text = utf8(QByteArrayView(raw));
+            if (utf8.hasError())
+                a.type = '?';
             break;
+        }
         default:
             break;
         }
@@ -205,6 +211,12 @@ void OscServer::onReadyRead()
                 m_targets.append({sender, port});
             }
             const RemoteState s = m_hub.state();
+            if (m_targets.size() == 1) {
+                // The first target: what it is told now is what the next change is measured
+                // against, or a change elsewhere in the state would send it the same time again.
+                m_lastTime = s.time;
+                m_lastRunning = s.running;
+            }
             m_socket->writeDatagram(oscmsg::timeMessage(s.time), sender, port);
             m_socket->writeDatagram(oscmsg::runningMessage(s.running), sender, port);
             break;
@@ -215,6 +227,12 @@ void OscServer::onReadyRead()
                 emit refused(who, m_hub.refusal());
                 break;
             }
+            if (const QString why = m_hub.rejection(d.parsed.command); !why.isEmpty()) {
+                ++m_refused;
+                emit refused(who, why);
+                break;
+            }
+            // A cue out of range is refused by the running order itself.
             if (const QString why = m_hub.execute(d.parsed.command, QStringLiteral("OSC ") + who);
                 !why.isEmpty()) {
                 ++m_refused;

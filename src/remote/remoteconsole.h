@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/displayhealth.h"
+#include "remote/zones.h"
 
 #include <QByteArray>
 #include <QList>
@@ -20,6 +21,19 @@ struct RemoteState
     QString following; // the main's "HOST:PORT" while this console follows one as its standby
     QString startsAt;  // "HH:MM:SS" while a start is armed, "" otherwise
 
+    // From the countdown, for the presenter's view:
+    int secondsLeft = 0;      // the fields' total, as the tick reads them
+    bool reachedZero = false; // a run counted down to zero and nothing was set since
+    int overtime = 0;         // seconds since then
+    int length = 0;           // the last set time, in seconds; 0 when none
+
+    // The presenter's own, kept by the hub:
+    zones::Thresholds zones;
+    QString zone; // zones::name of the zone the time left is in
+    QString message;
+    bool messageVisible = true;
+    bool blackout = false;
+
     // The running order's current segment; the list itself is GET /api/rundown's.
     struct Cue
     {
@@ -32,9 +46,26 @@ struct RemoteState
     Cue cue;
 };
 
+// What the presenter's view is given besides the countdown, as a standby
+// follows it from its main.
+struct PresenterSettings
+{
+    zones::Thresholds zones;
+    QString message;
+    bool messageVisible = true;
+    bool blackout = false;
+    bool operator==(const PresenterSettings &o) const
+    {
+        return zones == o.zones && message == o.message && messageVisible == o.messageVisible
+               && blackout == o.blackout;
+    }
+};
+
 namespace remotestate {
 // {"time", "frame", "running", "title", "lamp": "green"|"red", "displays": [...],
 //  "role": "main"|"standby", "following": "HOST:PORT"|"", "startsAt",
+//  "zones": {"warning", "danger"}, "zone", "message": {"text", "visible"},
+//  "overtime": "HH:MM:SS"|"", "blackout", "length": "HH:MM:SS"|"",
 //  "cue": {"index", "count", "title", "next", "revision"}}, compact.
 QByteArray toJson(const RemoteState &state);
 } // namespace remotestate

@@ -1,5 +1,8 @@
 #include "remote/remotehub.h"
 
+#include "core/cfgfile.h"
+
+#include <QFileInfo>
 #include <QMetaObject>
 
 RemoteHub::RemoteHub(QObject *parent) : QObject(parent) {}
@@ -10,15 +13,44 @@ void RemoteHub::setConsole(RemoteConsole console)
     notifyChanged();
 }
 
-QString RemoteHub::execute(const Command &c, const QString &source)
+Command RemoteHub::completed(const Command &command) const
+{
+    // What was left out stays as it is, and the log names the whole result.
+    Command c = command;
+    if (c.kind == Command::Kind::Zones) {
+        if (c.warning < 0)
+            c.warning = m_presenter.zones.warning;
+        if (c.danger < 0)
+            c.danger = m_presenter.zones.danger;
+    } else if (c.kind == Command::Kind::Message) {
+        if (!c.hasText)
+            c.text = m_presenter.message;
+        c.hasText = true;
+        if (c.visible < 0)
+            c.visible = m_presenter.messageVisible;
+    }
+    return c;
+}
+
+QString RemoteHub::rejection(const Command &command) const
+{
+    if (command.kind != Command::Kind::Zones)
+        return QString();
+    const Command c = completed(command);
+    return zones::conflict({c.warning, c.danger});
+}
+
+QString RemoteHub::execute(const Command &command, const QString &source)
 {
     if (!refusal().isEmpty())
         return refusal(); // the servers answer the refusal; nothing may change here
-    if (c.kind == Command::Kind::Cue)
-        return cue(c, source);
+    if (const QString why = rejection(command); !why.isEmpty())
+        return why;
+    if (command.kind == Command::Kind::Cue)
+        return cue(command, source);
+    const Command c = completed(command);
     // The line comes first, so the log reads cause before effect.
-    if (m_console.log)
-        m_console.log(source + QStringLiteral("= ") + c.logText());
+    log(source + QStringLiteral("= ") + c.logText());
     switch (c.kind) {
     case Command::Kind::SetTime:
         if (m_console.setTime)
@@ -52,6 +84,19 @@ QString RemoteHub::execute(const Command &c, const QString &source)
         if (m_console.disarm)
             m_console.disarm();
         break;
+    case Command::Kind::Zones:
+        m_presenter.zones = {c.warning, c.danger};
+        saveZones();
+        notifyChanged();
+        break;
+    case Command::Kind::Message:
+        m_presenter.message = c.text;
+        m_presenter.messageVisible = c.visible != 0;
+        notifyChanged();
+        break;
+    case Command::Kind::Blackout:
+        m_presenter.blackout = c.on;
+        notifyChanged();
     case Command::Kind::Cue:
         break;
     }
@@ -85,6 +130,44 @@ int RemoteHub::putRundown(const QByteArray &body, bool csv, const QString &sourc
     return m_console.putRundown(body, csv, source, error);
 }
 
+void RemoteHub::log(const QString &line)
+{
+    if (m_console.log)
+        m_console.log(line);
+}
+
+void RemoteHub::loadZones(const QString &fileName)
+{
+    m_zonesFile = fileName;
+    QStringList problems;
+    m_presenter.zones = zones::fromLines(cfgfile::readLines(fileName, 2), &problems);
+    for (const QString &p : std::as_const(problems))
+        log(QFileInfo(fileName).fileName() + QStringLiteral("= ") + p);
+    notifyChanged();
+}
+
+bool RemoteHub::saveZones()
+{
+    if (m_zonesFile.isEmpty())
+        return true;
+    QString why;
+    if (cfgfile::save(m_zonesFile, cfgfile::joinLines(zones::toLines(m_presenter.zones)), &why))
+        return true;
+    log(QFileInfo(m_zonesFile).fileName() + QStringLiteral("= ") + why);
+    return false;
+}
+
+PresenterSettings RemoteHub::presenter() const
+{
+    return m_presenter;
+}
+
+void RemoteHub::followPresenter(const PresenterSettings &settings)
+{
+    m_presenter = settings;
+    notifyChanged();
+}
+
 void RemoteHub::setFollowing(const QString &main)
 {
     m_following = main;
@@ -101,6 +184,11 @@ RemoteState RemoteHub::state() const
 {
     RemoteState s = m_console.state ? m_console.state() : RemoteState{};
     s.following = m_following;
+    s.zones = m_presenter.zones;
+    s.zone = zones::name(zones::zoneOf(m_presenter.zones, s.secondsLeft, s.reachedZero));
+    s.message = m_presenter.message;
+    s.messageVisible = m_presenter.messageVisible;
+    s.blackout = m_presenter.blackout;
     return s;
 }
 

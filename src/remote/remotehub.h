@@ -20,6 +20,19 @@ public:
     // An error text when the command could not be carried out (a cue out of
     // range), empty otherwise.
     QString execute(const Command &command, const QString &source);
+    // Why `command` cannot be carried out now, "" when it can: a threshold that
+    // would put danger above the warning it leaves. The servers answer it, 400.
+    QString rejection(const Command &command) const;
+
+    // The thresholds from `fileName` ("ZONES.CFG"): a missing or unreadable
+    // file gives the defaults, a bad line is logged and ignored. Every change
+    // of them is saved there, from then on.
+    void loadZones(const QString &fileName);
+    // Writes the thresholds to that file; false, with one log line, when it failed.
+    bool saveZones();
+    PresenterSettings presenter() const;
+    // What a standby takes from its main: shown as it is, neither logged nor saved.
+    void followPresenter(const PresenterSettings &settings);
 
     // While set, this console is a standby that follows the main at `main`
     // ("HOST:PORT"): its state says so and every command is refused.
@@ -49,8 +62,12 @@ public:
 private:
     void flush();
     QString cue(const Command &command, const QString &source);
+    Command completed(const Command &command) const;
+    void log(const QString &line);
 
     RemoteConsole m_console;
+    PresenterSettings m_presenter;
+    QString m_zonesFile;
     QString m_following;
     bool m_pending = false;
     QByteArray m_pushJson;

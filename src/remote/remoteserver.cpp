@@ -10,6 +10,12 @@
 #include <QTcpSocket>
 #include <QWebSocket>
 
+namespace {
+// A page of another site may not frame the control page and steer the
+// operator's clicks onto its buttons. The pages that only show may be framed.
+const QByteArray kControlFields
+    = "X-Frame-Options: SAMEORIGIN\r\nContent-Security-Policy: frame-ancestors 'self'\r\n";
+} // namespace
 #include <algorithm>
 
 RemoteServer::RemoteServer(RemoteHub &hub, QObject *parent)
@@ -187,7 +193,11 @@ void RemoteServer::requestReceived(HttpConnection &c, const HttpHead &head, cons
         c.answer(200, "text/html; charset=utf-8", page(QStringLiteral("display.html")));
         return;
     case remotecmd::Route::Kind::ControlPage:
-        c.answer(200, "text/html; charset=utf-8", page(QStringLiteral("control.html")));
+        c.answer(200, "text/html; charset=utf-8", page(QStringLiteral("control.html")),
+                 kControlFields);
+        return;
+    case remotecmd::Route::Kind::PresenterPage:
+        c.answer(200, "text/html; charset=utf-8", page(QStringLiteral("presenter.html")));
         return;
     case remotecmd::Route::Kind::State:
         c.answer(200, "application/json", m_hub.stateJson());
@@ -199,6 +209,10 @@ void RemoteServer::requestReceived(HttpConnection &c, const HttpHead &head, cons
         // A standby following its main takes no command: it names where to send them.
         if (!m_hub.refusal().isEmpty()) {
             c.answerError(409, m_hub.refusal());
+            return;
+        }
+        if (const QString why = m_hub.rejection(r.parsed.command); !why.isEmpty()) {
+            c.answerError(400, why);
             return;
         }
         if (const QString why

@@ -22,6 +22,15 @@ QByteArray toJson(const RemoteState &s)
          s.following.isEmpty() ? QStringLiteral("main") : QStringLiteral("standby")},
         {QStringLiteral("following"), s.following},
         {QStringLiteral("startsAt"), s.startsAt},
+        {QStringLiteral("zones"),
+         QJsonObject{{QStringLiteral("warning"), zones::text(s.zones.warning)},
+                     {QStringLiteral("danger"), zones::text(s.zones.danger)}}},
+        {QStringLiteral("zone"), s.zone},
+        {QStringLiteral("message"), QJsonObject{{QStringLiteral("text"), s.message},
+                                                {QStringLiteral("visible"), s.messageVisible}}},
+        {QStringLiteral("overtime"), s.reachedZero ? zones::text(s.overtime) : QString()},
+        {QStringLiteral("blackout"), s.blackout},
+        {QStringLiteral("length"), s.length > 0 ? zones::text(s.length) : QString()},
     };
     o.insert(QStringLiteral("cue"), QJsonObject{
                                         {QStringLiteral("index"), s.cue.index},

@@ -88,6 +88,14 @@ bool fromJson(const QByteArray &json, Followed *out)
     f.lampGreen = o.value(QLatin1String("lamp")).toString() == QLatin1String("green");
     f.role = o.value(QLatin1String("role")).toString();
     f.startsAt = o.value(QLatin1String("startsAt")).toString();
+    const QJsonObject zones = o.value(QLatin1String("zones")).toObject();
+    f.warning = zones.value(QLatin1String("warning")).toString();
+    f.danger = zones.value(QLatin1String("danger")).toString();
+    const QJsonObject message = o.value(QLatin1String("message")).toObject();
+    f.hasMessage = message.value(QLatin1String("text")).isString();
+    f.message = message.value(QLatin1String("text")).toString();
+    f.messageVisible = message.value(QLatin1String("visible")).toBool(true);
+    f.blackout = o.value(QLatin1String("blackout")).toBool();
     const QJsonArray displays = o.value(QLatin1String("displays")).toArray();
     for (const QJsonValue &d : displays)
         f.list.append(d.toObject().value(QLatin1String("address")).toString());

@@ -17,6 +17,14 @@ struct Followed
     bool lampGreen = false;
     QString role;     // "main" or "standby"; empty from a main that does not say
     QString startsAt; // the main's armed start, "HH:MM:SS", or empty
+    // The presenter's view, as the main sent it and unchecked: whoever applies
+    // it checks it as typed input. Empty from a main that does not say.
+    QString warning; // "HH:MM:SS"
+    QString danger;
+    bool hasMessage = false;
+    QString message;
+    bool messageVisible = true;
+    bool blackout = false;
     // The main's running order: its current segment, and the revision of its
     // list (fetched whole when it changes); -1 from a main without one.
     int cueIndex = 0;
@@ -26,7 +34,9 @@ struct Followed
     {
         return fields == o.fields && running == o.running && title == o.title && list == o.list
                && lampGreen == o.lampGreen && role == o.role && startsAt == o.startsAt
-               && cueIndex == o.cueIndex && cueRevision == o.cueRevision;
+               && warning == o.warning && danger == o.danger && hasMessage == o.hasMessage
+               && message == o.message && messageVisible == o.messageVisible
+               && blackout == o.blackout && cueIndex == o.cueIndex && cueRevision == o.cueRevision;
     }
 };
 

@@ -42,8 +42,12 @@ QByteArray state(const char *time, bool running, const char *lamp = "green",
     return QByteArray(R"({"time":")") + time + R"(","running":)" + (running ? "true" : "false")
            + R"(,"title":"SHOW","lamp":")" + lamp
            + R"(","displays":[{"address":"127.0.0.2"},{"address":"127.0.0.3"}],"role":"main",)"
-           + R"("startsAt":")" + startsAt + R"("})";
+           + R"("startsAt":")" + startsAt + R"(",)"
+           + R"("zones":{"warning":"00:02:00","danger":"00:00:30"},"blackout":true,)"
+           + R"("message":{"text":"Wrap up","visible":false}})";
 }
+// What the presenter's view follows from that state.
+const PresenterSettings kFollowed{{120, 30}, QStringLiteral("Wrap up"), false, true};
 
 // The remote fixture's window as a standby of 10.0.0.5:8080, or of a main on loopback.
 struct StandbyFixture
@@ -131,6 +135,10 @@ void TestStandby::followsWithoutDrivingAnything()
     QCOMPARE(w.INP_TITLE->text(), QStringLiteral("SHOW"));
     QCOMPARE(f.entries(), (QStringList{"127.0.0.2", "127.0.0.3"}));
     QCOMPARE(w.TCP_OK->fillColor(), Supervisor::kLampGreen);
+    QVERIFY(f.remote.hub.presenter() == kFollowed);
+    // What the main sends is checked as typed input: a bell in the message is not shown.
+    emit f.link->message(state("00:10:00", true).replace("Wrap up", "Wrap\\u0007up"));
+    QVERIFY(f.remote.hub.presenter() == kFollowed);
     QVERIFY(f.remote.log().endsWith(
         f.remote.rooms->logLine(QStringLiteral("STANDBY 10.0.0.5:8080= FOLLOWING"))));
     for (QWidget *c : std::initializer_list<QWidget *>{w.INP_DELAY[0], w.INP_DELAY[2], w.INP_TITLE,
@@ -152,6 +160,7 @@ void TestStandby::followsWithoutDrivingAnything()
     QCOMPARE(f.remote.sockets.udp->sent.size(), 0);
     QCOMPARE(readAll(QStringLiteral("LST_IP.CFG")), listBefore);
     QVERIFY(!QFile::exists(QStringLiteral("TITLE.CFG")));
+    QVERIFY(!QFile::exists(QStringLiteral("ZONES.CFG")));
 }
 
 void TestStandby::detection_data()
@@ -285,6 +294,8 @@ void TestStandby::takeover()
     QCOMPARE(w.TIM_REBOUR->isActive(), runs);
     QCOMPARE(readAll(QStringLiteral("LST_IP.CFG")), QByteArray("127.0.0.2\r\n127.0.0.3\r\n"));
     QCOMPARE(readAll(QStringLiteral("TITLE.CFG")), QByteArray("SHOW\r\n"));
+    QCOMPARE(readAll(QStringLiteral("ZONES.CFG")), QByteArray("00:02:00\r\n00:00:30\r\n"));
+    QVERIFY(f.remote.hub.presenter() == kFollowed);
     for (QWidget *c : std::initializer_list<QWidget *>{w.INP_DELAY[1], w.INP_TITLE, w.SW_GO,
                                                        w.B_RESET, w.B_IP_ADD, w.LST_IP})
         QVERIFY2(c->isEnabled(), qPrintable(c->objectName()));

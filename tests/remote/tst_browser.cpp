@@ -16,6 +16,7 @@ private slots:
     void displayPageFollowsTheApi();
     void controlPageDrivesTheConsole();
     void displayPageReconnects();
+    void presenterPageWalksTheZones();
 };
 
 static const QString kTimeText = QStringLiteral("document.getElementById('time').textContent");
@@ -65,13 +66,19 @@ void TestBrowser::controlPageDrivesTheConsole()
     if (!browser.start(f.url(QStringLiteral("/control")), &why))
         QSKIP(qPrintable(QStringLiteral("no browser can start here: ") + why));
     QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(kTimeText), QStringLiteral("00:01:30"), 10000);
+    // No page elsewhere may frame it and steer the operator's clicks.
+    QVERIFY(f.exchange(QStringLiteral("127.0.0.1"),
+                       "GET /control HTTP/1.1\r\nHost: " + f.host() + "\r\n\r\n")
+                .contains("Content-Security-Policy: frame-ancestors 'self'"));
 
     browser.evaluate(QStringLiteral("document.getElementById('plus').click(); 'ok'"));
     QTRY_COMPARE_WITH_TIMEOUT(f.fields(), QStringLiteral("00:02:30"), 5000);
     QVERIFY(f.log().contains(QLatin1String("REMOTE 127.0.0.1= NUDGE +60")));
-    QCOMPARE(browser.evaluate(QStringLiteral(
-                 "[...document.querySelectorAll('button')].map(b => b.textContent).join('|')")),
-             QString::fromUtf8("Set|Run|Reset|Set|Arm|Cancel|\u22121 min|+1 min|OK|Previous|Next"));
+    QCOMPARE(
+        browser.evaluate(QStringLiteral(
+            "[...document.querySelectorAll('button')].map(b => b.textContent).join('|')")),
+        QString::fromUtf8("Set|Run|Reset|Set|Arm|Cancel|\u22121 min|+1 min|Set|Show|Hide|Blackout|"
+                          "OK|Previous|Next"));
 
     // The running order: listed once it has one, a title shown as text, a row loaded.
     QString error;
@@ -140,6 +147,77 @@ void TestBrowser::displayPageReconnects()
     QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(kTimeText), QStringLiteral("00:07:00"), 10000);
     QCOMPARE(browser.evaluate(QStringLiteral("document.body.classList.contains('offline')")),
              QStringLiteral("false"));
+}
+
+// The presenter's page through a short run: the zones with each tick's time,
+// the overtime, the message, and the blackout of both pages.
+void TestBrowser::presenterPageWalksTheZones()
+{
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    QCOMPARE(f.request("POST", QStringLiteral("/api/zones"),
+                       R"({"warning":"00:00:03","danger":"00:00:01"})")
+                 .status,
+             200);
+    QFile saved(QStringLiteral("ZONES.CFG"));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("00:00:03\r\n00:00:01\r\n"));
+    f.setFields(QStringLiteral("00"), QStringLiteral("00"), QStringLiteral("04"));
+    f.window->TIM_REBOUR->stop();
+
+    HeadlessChromium browser;
+    QString why;
+    if (!browser.start(f.url(QStringLiteral("/presenter")), &why))
+        QSKIP(qPrintable(QStringLiteral("no browser can start here: ") + why));
+    const QString shown = QStringLiteral(
+        "document.getElementById('time').textContent + ' ' + document.body.dataset.zone + ' ' + "
+        "document.getElementById('barfill').style.width");
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(shown), QStringLiteral("00:00:04 normal 0%"), 10000);
+    QVERIFY(browser.evaluate(QStringLiteral("document.getElementById('clock').textContent"))
+                .contains(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"))));
+
+    // Each tick's push carries the zone with the time it crosses at: never a tick late.
+    f.window->SW_GO->setChecked(true);
+    f.window->TIM_REBOUR->stop();
+    for (const QString &expected :
+         {QStringLiteral("00:00:03 warning 25%"), QStringLiteral("00:00:02 warning 50%"),
+          QStringLiteral("00:00:01 danger 75%"), QStringLiteral("00:00:00 zero 100%")}) {
+        f.window->countdown()->TIM_REBOUR_Timer();
+        QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(shown), expected, 5000);
+    }
+    QCOMPARE(f.frames().last(), frame("------")); // the hardware as ever
+    QCOMPARE(browser.evaluate(QStringLiteral("document.body.classList.contains('blink')")),
+             QStringLiteral("true"));
+    const QString time = QStringLiteral("document.getElementById('time').textContent");
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(time), QStringLiteral("+00:00:01"), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(time), QStringLiteral("+00:00:02"), 3000);
+    QVERIFY(browser.evaluate(QStringLiteral("document.getElementById('time').ariaLabel"))
+                .endsWith(QLatin1String("over time")));
+
+    const QString message
+        = QStringLiteral("getComputedStyle(document.getElementById('message')).display + ' ' + "
+                         "document.getElementById('message').textContent");
+    f.request("POST", QStringLiteral("/api/message"), R"({"text":"Wrap up","visible":true})");
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(message), QStringLiteral("block Wrap up"), 5000);
+    f.request("POST", QStringLiteral("/api/message"), R"({"visible":false})");
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(message), QStringLiteral("none "), 5000);
+
+    // A set ends the overtime.
+    f.request("POST", QStringLiteral("/api/time"), R"({"time":"00:00:10"})");
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(shown), QStringLiteral("00:00:10 normal 0%"), 5000);
+
+    // The display page, framed here as the control page frames this one, blanks too.
+    browser.evaluate(QStringLiteral("const d = document.createElement('iframe'); d.src = '/';"
+                                    "d.id = 'display'; document.body.append(d); 'ok'"));
+    const QString blank
+        = QStringLiteral("document.body.dataset.blackout + ' ' +"
+                         "getComputedStyle(document.getElementById('time')).visibility + ' ' + "
+                         "getComputedStyle(document.getElementById('display').contentDocument"
+                         ".getElementById('time')).visibility");
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(blank), QStringLiteral("false visible visible"),
+                              5000);
+    f.request("POST", QStringLiteral("/api/blackout"), R"({"on":true})");
+    QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(blank), QStringLiteral("true hidden hidden"), 5000);
 }
 
 QTEST_MAIN(TestBrowser)

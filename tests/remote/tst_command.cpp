@@ -1,6 +1,7 @@
 #include "remote/command.h"
 #include "remote/httphead.h"
 #include "remote/listenaddress.h"
+#include "remote/zones.h"
 
 #include <QtTest>
 
@@ -23,6 +24,10 @@ private slots:
     void head();
     void timeOfDay_data();
     void timeOfDay();
+    void zone_data();
+    void zone();
+    void zonesFile_data();
+    void zonesFile();
 };
 
 void TestCommand::routes_data()
@@ -329,6 +334,73 @@ void TestCommand::timeOfDay()
     const remotecmd::Parsed p = remotecmd::parseCommandBody(path, body);
     QVERIFY2(p.ok, qPrintable(p.error));
     QCOMPARE(p.command.logText(), logText);
+}
+
+// The thresholds and the time left to the zone, at and around each edge.
+void TestCommand::zone_data()
+{
+    QTest::addColumn<int>("warning");
+    QTest::addColumn<int>("danger");
+    QTest::addColumn<int>("left");
+    QTest::addColumn<bool>("reachedZero");
+    QTest::addColumn<QString>("zone");
+
+    QTest::newRow("above-warning") << 300 << 60 << 301 << false << "normal";
+    QTest::newRow("at-warning") << 300 << 60 << 300 << false << "warning";
+    QTest::newRow("above-danger") << 300 << 60 << 61 << false << "warning";
+    QTest::newRow("at-danger") << 300 << 60 << 60 << false << "danger";
+    QTest::newRow("last-second") << 300 << 60 << 1 << false << "danger";
+    QTest::newRow("zero-reached") << 300 << 60 << 0 << true << "zero";
+    QTest::newRow("zero-at-start") << 300 << 60 << 0 << false << "idle";
+    QTest::newRow("empty-fields") << 300 << 60 << -1 << false << "idle";
+    QTest::newRow("long-time") << 300 << 60 << 86399 << false << "normal";
+    QTest::newRow("warning-off") << 0 << 60 << 300 << false << "normal";
+    QTest::newRow("warning-off-danger") << 0 << 60 << 60 << false << "danger";
+    QTest::newRow("danger-off") << 300 << 0 << 1 << false << "warning";
+    QTest::newRow("both-off") << 0 << 0 << 1 << false << "normal";
+    QTest::newRow("both-off-zero") << 0 << 0 << 0 << true << "zero";
+    QTest::newRow("equal-thresholds") << 60 << 60 << 60 << false << "danger";
+}
+
+void TestCommand::zone()
+{
+    QFETCH(int, warning);
+    QFETCH(int, danger);
+    QFETCH(int, left);
+    QFETCH(bool, reachedZero);
+    QFETCH(QString, zone);
+    QCOMPARE(zones::name(zones::zoneOf({warning, danger}, left, reachedZero)), zone);
+}
+
+// "ZONES.CFG" as read: a bad line keeps its default and is named.
+void TestCommand::zonesFile_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<int>("warning");
+    QTest::addColumn<int>("danger");
+    QTest::addColumn<int>("problems");
+
+    QTest::newRow("missing") << QStringList{} << 300 << 60 << 0;
+    QTest::newRow("both") << QStringList{"00:10:00", "0:2:0"} << 600 << 120 << 0;
+    QTest::newRow("off") << QStringList{"00:00:00", "00:00:00"} << 0 << 0 << 0;
+    QTest::newRow("bad-warning") << QStringList{"10 min", "00:00:30"} << 300 << 30 << 1;
+    QTest::newRow("danger-above") << QStringList{"00:01:00", "00:02:00"} << 300 << 60 << 1;
+    QTest::newRow("one-line") << QStringList{"00:08:00"} << 480 << 60 << 0;
+}
+
+void TestCommand::zonesFile()
+{
+    QFETCH(QStringList, lines);
+    QFETCH(int, warning);
+    QFETCH(int, danger);
+    QFETCH(int, problems);
+    QStringList told;
+    const zones::Thresholds t = zones::fromLines(lines, &told);
+    QCOMPARE(t.warning, warning);
+    QCOMPARE(t.danger, danger);
+    QCOMPARE(told.size(), problems);
+    if (problems == 0)
+        QCOMPARE(zones::fromLines(zones::toLines(t), &told), t);
 }
 
 QTEST_GUILESS_MAIN(TestCommand)

@@ -143,6 +143,18 @@ void TestOscServer::commands_data()
         << "00:01:30" << false << "OSC 127.0.0.1= RUN AT 04:05:06";
     QTest::newRow("disarm") << QByteArray("/rv38t/disarm") << "" << QVariantList{}
                             << QByteArrayList{} << "00:01:30" << false << "OSC 127.0.0.1= DISARM";
+    QTest::newRow("zones") << QByteArray("/rv38t/zones") << "ss"
+                           << QVariantList{"00:03:00", "00:00:30"} << QByteArrayList{} << "00:01:30"
+                           << false << "OSC 127.0.0.1= ZONES 00:03:00 00:00:30";
+    QTest::newRow("message") << QByteArray("/rv38t/message") << "s" << QVariantList{"Wrap up"}
+                             << QByteArrayList{} << "00:01:30" << false
+                             << R"(OSC 127.0.0.1= MESSAGE "Wrap up")";
+    QTest::newRow("message-hidden")
+        << QByteArray("/rv38t/message/visible") << "i" << QVariantList{0} << QByteArrayList{}
+        << "00:01:30" << false << "OSC 127.0.0.1= MESSAGE HIDDEN";
+    QTest::newRow("blackout-off") << QByteArray("/rv38t/blackout") << "i" << QVariantList{0}
+                                  << QByteArrayList{} << "00:01:30" << false
+                                  << "OSC 127.0.0.1= BLACKOUT OFF";
 }
 
 void TestOscServer::commands()
@@ -195,6 +207,17 @@ void TestOscServer::refused_data()
     // At most a day less a second, as over HTTP.
     QTest::newRow("time-hours-24") << QByteArray("/rv38t/time") << "s" << QVariantList{"24:00:00"};
     QTest::newRow("nudge-past-a-day") << QByteArray("/rv38t/nudge") << "i" << QVariantList{86400};
+    QTest::newRow("zones-one-string")
+        << QByteArray("/rv38t/zones") << "s" << QVariantList{"00:05:00"};
+    QTest::newRow("zones-bad-time")
+        << QByteArray("/rv38t/zones") << "ss" << QVariantList{"5:00", "00:01:00"};
+    QTest::newRow("zones-danger-above")
+        << QByteArray("/rv38t/zones") << "ss" << QVariantList{"00:01:00", "00:05:00"};
+    QTest::newRow("message-int") << QByteArray("/rv38t/message") << "i" << QVariantList{1};
+    QTest::newRow("message-tab") << QByteArray("/rv38t/message") << "s" << QVariantList{"a\tb"};
+    QTest::newRow("visible-2") << QByteArray("/rv38t/message/visible") << "i" << QVariantList{2};
+    QTest::newRow("blackout-string") << QByteArray("/rv38t/blackout") << "s" << QVariantList{"1"};
+    QTest::newRow("blackout-float") << QByteArray("/rv38t/blackout") << "f" << QVariantList{1.0};
 }
 
 void TestOscServer::refused()
@@ -215,6 +238,7 @@ void TestOscServer::refused()
     QCOMPARE(f.fields(), QStringLiteral("00:01:30"));
     QCOMPARE(f.log(), logBefore);
     QCOMPARE(f.hub.state().startsAt, QString());
+    QVERIFY(f.hub.presenter() == PresenterSettings{});
 }
 
 // Every change of the time goes back to each target. A full list keeps its

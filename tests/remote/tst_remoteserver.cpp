@@ -38,6 +38,8 @@ private slots:
     void viewersCapped();
     void badHandshakesFreeTheirPlace();
     void slowViewerDropped();
+    void overtime_data();
+    void overtime();
 };
 
 // Reads until the end of a response head, serving the event loop meanwhile (the
@@ -105,6 +107,29 @@ void TestRemoteServer::commands_data()
     QTest::newRow("nudge-clamps-at-a-day")
         << "23:59:30" << true << QByteArray("/api/nudge") << QByteArray(R"({"seconds":60})")
         << QByteArrayList{frame("235959")} << "23:59:59" << true << "REMOTE 127.0.0.1= NUDGE +60";
+    // The presenter's view: no frame, the countdown as it was, one line each.
+    QTest::newRow("zones") << "00:01:30" << false << QByteArray("/api/zones")
+                           << QByteArray(R"({"warning":"0:10:00","danger":"00:02:00"})")
+                           << QByteArrayList{} << "00:01:30" << false
+                           << "REMOTE 127.0.0.1= ZONES 00:10:00 00:02:00";
+    QTest::newRow("zones-danger-only")
+        << "00:01:30" << false << QByteArray("/api/zones") << QByteArray(R"({"danger":"00:05:00"})")
+        << QByteArrayList{} << "00:01:30" << false << "REMOTE 127.0.0.1= ZONES 00:05:00 00:05:00";
+    QTest::newRow("message-quote-doubled")
+        << "00:01:30" << true << QByteArray("/api/message")
+        << QByteArray(R"({"text":"Say \"hi\"","visible":true})") << QByteArrayList{} << "00:01:30"
+        << true << R"(REMOTE 127.0.0.1= MESSAGE "Say ""hi""")";
+    const QString twoHundred(200, QChar(0x00E9)); // 400 bytes of UTF-8, 200 characters
+    QTest::newRow("message-200-characters")
+        << "00:01:30" << false << QByteArray("/api/message")
+        << (R"({"text":")" + twoHundred.toUtf8() + "\"}") << QByteArrayList{} << "00:01:30" << false
+        << "REMOTE 127.0.0.1= MESSAGE \"" + twoHundred + "\"";
+    QTest::newRow("message-hidden")
+        << "00:01:30" << false << QByteArray("/api/message") << QByteArray(R"({"visible":false})")
+        << QByteArrayList{} << "00:01:30" << false << "REMOTE 127.0.0.1= MESSAGE HIDDEN";
+    QTest::newRow("blackout") << "00:01:30" << true << QByteArray("/api/blackout")
+                              << QByteArray(R"({"on":true})") << QByteArrayList{} << "00:01:30"
+                              << true << "REMOTE 127.0.0.1= BLACKOUT ON";
     QTest::newRow("nudge-after-reset")
         << "::" << false << QByteArray("/api/nudge") << QByteArray(R"({"seconds":60})")
         << QByteArrayList{frame("------"), frame("000100"), frame("000100")} << "00:01:00" << false
@@ -198,6 +223,44 @@ void TestRemoteServer::badInput_data()
                               << QByteArray(R"({"time":"00:01:00"})") << 405;
     QTest::newRow("post-state") << QByteArray("POST") << "/api/state" << QByteArray() << 405;
     QTest::newRow("ws-without-upgrade") << QByteArray("GET") << "/api/ws" << QByteArray() << 400;
+    QTest::newRow("zones-malformed")
+        << QByteArray("POST") << "/api/zones" << QByteArray(R"({"warning":"5 min"})") << 400;
+    QTest::newRow("zones-minutes-60")
+        << QByteArray("POST") << "/api/zones" << QByteArray(R"({"danger":"00:60:00"})") << 400;
+    QTest::newRow("zones-number") << QByteArray("POST") << "/api/zones"
+                                  << QByteArray(R"({"warning":300})") << 400;
+    QTest::newRow("zones-nothing") << QByteArray("POST") << "/api/zones" << QByteArray("{}") << 400;
+    QTest::newRow("zones-danger-above")
+        << QByteArray("POST") << "/api/zones"
+        << QByteArray(R"({"warning":"00:01:00","danger":"00:02:00"})") << 400;
+    QTest::newRow("zones-danger-above-current")
+        << QByteArray("POST") << "/api/zones" << QByteArray(R"({"danger":"00:05:01"})") << 400;
+    QTest::newRow("zones-warning-below-current")
+        << QByteArray("POST") << "/api/zones" << QByteArray(R"({"warning":"00:00:59"})") << 400;
+    QTest::newRow("message-201-characters")
+        << QByteArray("POST") << "/api/message"
+        << (R"({"text":")" + QString(201, QChar(0x00E9)).toUtf8() + "\"}") << 400;
+    QTest::newRow("message-line-feed")
+        << QByteArray("POST") << "/api/message" << QByteArray(R"({"text":"a\nb"})") << 400;
+    QTest::newRow("message-bell") << QByteArray("POST") << "/api/message"
+                                  << QByteArray(R"({"text":"a\u0007"})") << 400;
+    QTest::newRow("message-del") << QByteArray("POST") << "/api/message"
+                                 << QByteArray(R"({"text":"a\u007f"})") << 400;
+    QTest::newRow("message-line-separator")
+        << QByteArray("POST") << "/api/message" << QByteArray(R"({"text":"a\u2028b"})") << 400;
+    QTest::newRow("message-half-surrogate")
+        << QByteArray("POST") << "/api/message" << QByteArray(R"({"text":"a\ud800"})") << 400;
+    QTest::newRow("message-number")
+        << QByteArray("POST") << "/api/message" << QByteArray(R"({"text":5})") << 400;
+    QTest::newRow("message-visible-text")
+        << QByteArray("POST") << "/api/message" << QByteArray(R"({"visible":"yes"})") << 400;
+    QTest::newRow("message-nothing")
+        << QByteArray("POST") << "/api/message" << QByteArray("{}") << 400;
+    QTest::newRow("blackout-text")
+        << QByteArray("POST") << "/api/blackout" << QByteArray(R"({"on":"true"})") << 400;
+    QTest::newRow("blackout-nothing")
+        << QByteArray("POST") << "/api/blackout" << QByteArray() << 400;
+    QTest::newRow("post-presenter") << QByteArray("POST") << "/presenter" << QByteArray() << 405;
 }
 
 void TestRemoteServer::badInput()
@@ -222,6 +285,8 @@ void TestRemoteServer::badInput()
     QVERIFY(!f.window->SW_GO->isChecked());
     QCOMPARE(f.log(), logBefore);
     QCOMPARE(f.hub.state().startsAt, QString());
+    QVERIFY(f.hub.presenter() == PresenterSettings{});
+    QVERIFY(!QFile::exists(QStringLiteral("ZONES.CFG")));
 }
 
 // Requests QNetworkAccessManager will not make: sent byte for byte.
@@ -677,4 +742,53 @@ void TestRemoteServer::slowViewerDropped()
 }
 
 QTEST_MAIN(TestRemoteServer)
+// A run that counts down to zero starts the overtime; any set, Run or Reset
+// ends it, and a Run switched on at zero counts nothing down.
+void TestRemoteServer::overtime_data()
+{
+    QTest::addColumn<QString>("seconds"); // the fields before Run: 00:00:SS
+    QTest::addColumn<QByteArray>("path"); // the command once Run is off
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("zoneAtStop");
+    QTest::addColumn<QString>("zoneAfter");
+
+    QTest::newRow("set") << "01" << QByteArray("/api/time") << QByteArray(R"({"time":"00:00:30"})")
+                         << "zero"
+                         << "danger";
+    QTest::newRow("set-same-text")
+        << "01" << QByteArray("/api/time") << QByteArray(R"({"time":"00:00:00"})") << "zero"
+        << "idle";
+    QTest::newRow("run") << "01" << QByteArray("/api/run") << QByteArray() << "zero"
+                         << "idle";
+    QTest::newRow("reset") << "01" << QByteArray("/api/reset") << QByteArray() << "zero"
+                           << "idle";
+    QTest::newRow("run-at-zero") << "00" << QByteArray("/api/reset") << QByteArray() << "idle"
+                                 << "idle";
+}
+
+void TestRemoteServer::overtime()
+{
+    QFETCH(QString, seconds);
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, zoneAtStop);
+    QFETCH(QString, zoneAfter);
+
+    RemoteFixture f;
+    QVERIFY(f.listening);
+    f.setFields(QStringLiteral("00"), QStringLiteral("00"), seconds);
+    f.window->SW_GO->setChecked(true);
+    f.window->TIM_REBOUR->stop();
+    f.window->countdown()->TIM_REBOUR_Timer();
+    QVERIFY(!f.window->SW_GO->isChecked());
+    QJsonObject s = f.request("GET", QStringLiteral("/api/state")).json;
+    QCOMPARE(s.value(QLatin1String("zone")).toString(), zoneAtStop);
+    QCOMPARE(s.value(QLatin1String("overtime")).toString(),
+             zoneAtStop == QLatin1String("zero") ? QStringLiteral("00:00:00") : QString());
+
+    s = f.request("POST", QString::fromLatin1(path), body).json;
+    QCOMPARE(s.value(QLatin1String("zone")).toString(), zoneAfter);
+    QCOMPARE(s.value(QLatin1String("overtime")).toString(), QString());
+}
+
 #include "tst_remoteserver.moc"
