@@ -218,6 +218,17 @@ void TestBrowser::presenterPageWalksTheZones()
                               5000);
     f.request("POST", QStringLiteral("/api/blackout"), R"({"on":true})");
     QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(blank), QStringLiteral("true hidden hidden"), 5000);
+
+    // The running order's next segment, under the message.
+    QCOMPARE(f.request("PUT", QStringLiteral("/api/rundown"),
+                       R"({"items":[{"title":"Doors","duration":"10:00"},)"
+                       R"({"title":"Panel","duration":"20:00"}]})")
+                 .status,
+             200);
+    f.request("POST", QStringLiteral("/api/cue"), R"({"index":1})");
+    QTRY_COMPARE_WITH_TIMEOUT(
+        browser.evaluate(QStringLiteral("document.getElementById('next').textContent")),
+        QStringLiteral("Panel"), 5000);
 }
 
 QTEST_MAIN(TestBrowser)
