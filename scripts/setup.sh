@@ -8,8 +8,9 @@ RV38T_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # qt6-svg-dev: CMake configures the icon writer with every build, though only
 # the package paints icons.
 RV38T_PACKAGES_RUN="qt6-base-dev qt6-svg-dev qt6-websockets-dev libgl-dev liblo-dev pkg-config cmake g++ ninja-build fonts-liberation"
-# What the tests add (./scripts/test, with the packaging list: the package is tested too).
-RV38T_PACKAGES_TESTS="iproute2 nftables chromium clang-format shellcheck python3"
+# What the tests add (./scripts/test, with the packaging list: the package is tested too);
+# python3-jsonschema and python3-yaml check the remote control against docs/openapi.yaml.
+RV38T_PACKAGES_TESTS="iproute2 nftables chromium clang-format shellcheck python3 python3-jsonschema python3-yaml"
 # What making and checking the Debian package adds (./scripts/package).
 RV38T_PACKAGES_PACKAGING="dpkg-dev file lintian desktop-file-utils appstream"
 # What the benchmarks and soak runs add (with the tests' list).

@@ -26,9 +26,10 @@ int main(int argc, char *argv[])
 #endif
     QApplication::setApplicationName(QStringLiteral("rv38t-timer"));
     QApplication::setApplicationVersion(QStringLiteral("1.0A"));
-    // Help and version need no display server: answered before one is opened,
-    // so they work in a terminal without one. Anything else is parsed again
-    // below, once Qt has taken its own options (-platform ...) out.
+    // Help, version and a wrong command line need no display server: answered
+    // before one is opened, so they work in a terminal without one. Anything
+    // else is parsed again below, once Qt has taken its own options (-platform
+    // ...) out.
     {
         QStringList arguments;
         for (int i = 0; i < argc; ++i)
@@ -38,6 +39,10 @@ int main(int argc, char *argv[])
             const QCoreApplication core(argc, argv); // names the program in the help text
             std::fputs(qPrintable(parseOptions(QCoreApplication::arguments()).message), stdout);
             return 0;
+        }
+        if (early.outcome == ParsedOptions::Outcome::ExitError && early.final) {
+            std::fprintf(stderr, "%s\n", qPrintable(early.message));
+            return 2;
         }
     }
     QApplication app(argc, argv);

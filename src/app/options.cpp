@@ -49,9 +49,26 @@ ParsedOptions parseOptions(const QStringList &arguments)
     if (!parser.parse(arguments)) {
         out.outcome = ParsedOptions::Outcome::ExitError;
         out.message = parser.errorText() + QStringLiteral("\nTry '--help'.");
+        // Qt's options are a dash and a word, which parse as unknown letters here;
+        // an unknown option written as "--name" or "-n" can only be a mistake.
+        QStringList ours;
+        for (const QString &name : parser.unknownOptionNames()) {
+            const QString dashed
+                = (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+            for (const QString &a : arguments) {
+                if ((a == dashed || a.startsWith(dashed + QLatin1Char('=')))
+                    && !ours.contains(dashed))
+                    ours.append(dashed);
+            }
+        }
+        out.final = parser.unknownOptionNames().isEmpty() || !ours.isEmpty();
+        if (!ours.isEmpty() && ours.size() < parser.unknownOptionNames().size()) // not Qt's letters
+            out.message = QStringLiteral("Unknown option: %1\nTry '--help'.").arg(ours.join(", "));
         return out;
     }
-    if (parser.isSet(help)) {
+    // --help-all too: Qt's own options are listed only by its application object,
+    // which needs a display; the console must not start instead.
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         out.outcome = ParsedOptions::Outcome::ExitOk;
         out.message = parser.helpText();
         return out;

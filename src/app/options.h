@@ -23,6 +23,10 @@ struct ParsedOptions
     Options options;
     // What to print before exiting: help or version text (stdout), or the error (stderr).
     QString message;
+    // For ExitError: whether the error stands whatever Qt's own options (-platform
+    // NAME …) are, which only the application object takes out; false when an
+    // unknown option may be one of them.
+    bool final = true;
 };
 
 // Parses argv-style arguments (the program's name first). Never exits the process itself.

@@ -132,7 +132,10 @@ void HttpConnection::answer(int status, const QByteArray &type, const QByteArray
     out += "X-Content-Type-Options: nosniff\r\n";
     out += extraFields;
     out += keep ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
-    out += body;
+    // An answer to HEAD has no body: a client that keeps the connection would
+    // read it as the start of the next answer.
+    if (m_head.method != "HEAD")
+        out += body;
     m_socket->write(out);
     if (keep) {
         enter(State::Idle);

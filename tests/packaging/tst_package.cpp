@@ -164,27 +164,38 @@ void TestPackage::programsRun_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("expected"); // in standard output
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("expected"); // in standard output, or standard error when not 0
 
     QTest::newRow("timer-version")
-        << "rv38t-timer" << QStringList{"--version"} << "rv38t-timer 1.0A\n";
-    QTest::newRow("timer-help") << "rv38t-timer" << QStringList{"--help"} << "--data-dir";
+        << "rv38t-timer" << QStringList{"--version"} << 0 << "rv38t-timer 1.0A\n";
+    QTest::newRow("timer-help") << "rv38t-timer" << QStringList{"--help"} << 0 << "--data-dir";
+    QTest::newRow("simulator-version")
+        << "rv38t-display-sim" << QStringList{"--version"} << 0 << "rv38t-display-sim 1.0A\n";
     QTest::newRow("simulator-help")
-        << "rv38t-display-sim" << QStringList{"--help"} << "--listen <ADDRESS>";
+        << "rv38t-display-sim" << QStringList{"--help"} << 0 << "--listen <ADDRESS>";
+    QTest::newRow("simulator-unknown-after-qt-option")
+        << "rv38t-display-sim" << QStringList{"-platform", "offscreen", "--bogus"} << 1
+        << "Unknown option 'bogus'";
+    QTest::newRow("timer-unknown")
+        << "rv38t-timer" << QStringList{"-x"} << 2 << "Unknown option 'x'";
+    QTest::newRow("timer-help-all") << "rv38t-timer" << QStringList{"--help-all"} << 0 << "--dir";
 }
 
-// Run as from a terminal without a display server: help and version need none.
+// Run as from a terminal without a display server: help, version and a wrong
+// command line need none.
 void TestPackage::programsRun()
 {
     QFETCH(QString, program);
     QFETCH(QStringList, arguments);
+    QFETCH(int, code);
     QFETCH(QString, expected);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(QString::fromLatin1(name));
     const Result r = run(m_root + QStringLiteral("/usr/bin/") + program, arguments, 60000, env);
-    QVERIFY2(r.code == 0, qPrintable(r.err));
-    QVERIFY2(r.out.contains(expected), qPrintable(r.out));
+    QVERIFY2(r.code == code, qPrintable(r.err));
+    QVERIFY2((code == 0 ? r.out : r.err).contains(expected), qPrintable(r.out + r.err));
 }
 
 void TestPackage::menuEntryStartsInDataDir()
