@@ -239,6 +239,15 @@ void TestMainWindow::rundownKeysAndList()
         QCOMPARE(shown(), QStringLiteral("003000 Panel"));
         QCOMPARE(list->LST_RUNDOWN->topLevelItem(2)->text(0), QStringLiteral("\u25B6 3"));
         QCOMPARE(list->LST_RUNDOWN->topLevelItem(0)->text(0), QStringLiteral("1"));
+
+        // Import: a bad file changes nothing and says why; a good one is saved as it came.
+        QVERIFY(writeAll(QStringLiteral("show.csv"), "title;duration\r\nDoors;1:75:00\r\n"));
+        list->setFileChooser([] { return QStringLiteral("show.csv"); });
+        list->B_RUNDOWN_IMPORT->click();
+        QVERIFY(window.eventLog()->text().endsWith(
+            QStringLiteral("show.csv= row 2, duration: \"1:75:00\" is no time\r\n")));
+        QCOMPARE(readAll(QStringLiteral("RUNDOWN.CSV")), csv);
+        QCOMPARE(list->LST_RUNDOWN->topLevelItemCount(), 3);
         window.close(); // at once after a cue: its saves are not lost
     }
     // The current segment survives a restart, and the operator's file is left as it was.
