@@ -92,9 +92,8 @@ void RundownWindow::refresh()
     const QList<rundown::Segment> &segments = m_rundown.segments();
     const int current = m_rundown.current();
     // Rebuilt only when the list changed; a cue only moves the mark.
-    if (LST_RUNDOWN->topLevelItemCount() != segments.size()
-        || property("revision").toInt() != m_rundown.revision()) {
-        setProperty("revision", m_rundown.revision());
+    if (m_shownRevision != m_rundown.revision()) {
+        m_shownRevision = m_rundown.revision();
         LST_RUNDOWN->clear();
         QList<QTreeWidgetItem *> items;
         for (qsizetype i = 0; i < segments.size(); ++i) {

@@ -41,4 +41,5 @@ private:
     RunningOrder &m_rundown;
     Log m_log;
     ChooseFile m_choose;
+    int m_shownRevision = -1; // the list as last drawn
 };
