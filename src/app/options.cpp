@@ -22,6 +22,12 @@ ParsedOptions parseOptions(const QStringList &arguments)
         QStringLiteral("remote-token"),
         QStringLiteral("Bearer token every control request must carry; required off loopback."),
         QStringLiteral("TOKEN"));
+    const QCommandLineOption remoteName(
+        QStringLiteral("remote-name"),
+        QStringLiteral("Also take NAME in the Host field of remote requests (repeatable): the "
+                       "show network's own name for this machine. Addresses and localhost are "
+                       "always taken."),
+        QStringLiteral("NAME"));
     const QCommandLineOption osc(
         QStringLiteral("osc"),
         QStringLiteral("Accept OSC commands over UDP on [ADDR:]PORT (default address 127.0.0.1)."),
@@ -43,7 +49,7 @@ ParsedOptions parseOptions(const QStringList &arguments)
         QStringLiteral("Follow the main console whose remote control listens at HOST:PORT, "
                        "and take over its displays if it dies."),
         QStringLiteral("HOST:PORT"));
-    parser.addOptions({remote, token, osc, oscAllow, dir, dataDir, standby});
+    parser.addOptions({remote, token, remoteName, osc, oscAllow, dir, dataDir, standby});
 
     ParsedOptions out;
     if (!parser.parse(arguments)) {
@@ -103,6 +109,7 @@ ParsedOptions parseOptions(const QStringList &arguments)
     o.standby = parser.value(standby);
     o.remote = parser.value(remote);
     o.remoteToken = parser.value(token);
+    o.remoteNames = parser.values(remoteName);
     o.osc = parser.value(osc);
     o.oscAllow = parser.values(oscAllow);
     o.dir = parser.value(dir);

@@ -7,12 +7,13 @@
 // always has: files in the current directory, nothing listening.
 struct Options
 {
-    QString remote;       // --remote [ADDR:]PORT: HTTP + WebSocket remote control
-    QString remoteToken;  // --remote-token TOKEN: required off loopback
-    QString osc;          // --osc [ADDR:]PORT: OSC over UDP
-    QStringList oscAllow; // --osc-allow CIDR (repeatable): OSC senders beyond loopback
-    QString dir;          // --dir DIR: work in DIR instead of the current directory
-    QString standby;      // --standby HOST:PORT: follow the main console whose remote is there
+    QString remote;          // --remote [ADDR:]PORT: HTTP + WebSocket remote control
+    QString remoteToken;     // --remote-token TOKEN: required off loopback
+    QStringList remoteNames; // --remote-name NAME (repeatable): Host names taken besides addresses
+    QString osc;             // --osc [ADDR:]PORT: OSC over UDP
+    QStringList oscAllow;    // --osc-allow CIDR (repeatable): OSC senders beyond loopback
+    QString dir;             // --dir DIR: work in DIR instead of the current directory
+    QString standby;         // --standby HOST:PORT: follow the main console whose remote is there
     bool dataDir = false; // --data-dir: work in the user's own data directory (the menu's choice)
 };
 

@@ -21,6 +21,8 @@ std::unique_ptr<RemoteServices> RemoteServices::start(const Options &o, QString 
     if (o.remote.isEmpty() && o.osc.isEmpty()) {
         if (!o.remoteToken.isEmpty())
             *error = QStringLiteral("--remote-token needs --remote.");
+        else if (!o.remoteNames.isEmpty())
+            *error = QStringLiteral("--remote-name needs --remote.");
         else if (!o.oscAllow.isEmpty())
             *error = QStringLiteral("--osc-allow needs --osc.");
         return nullptr;
@@ -39,14 +41,24 @@ std::unique_ptr<RemoteServices> RemoteServices::start(const Options &o, QString 
                          .arg(o.remote);
             return nullptr;
         }
+        QByteArrayList names;
+        for (const QString &n : o.remoteNames) {
+            QByteArray name;
+            if (!listenaddress::parseName(n, &name, error))
+                return nullptr;
+            names.append(name);
+        }
         s->m_http = std::make_unique<RemoteServer>(*s->m_hub);
         s->m_http->setToken(o.remoteToken.toUtf8());
+        s->m_http->setNames(names);
         if (!s->m_http->listen(where.address, where.port, error)) {
             *error = QStringLiteral("--remote: ") + *error + QLatin1Char('.');
             return nullptr;
         }
-    } else if (!o.remoteToken.isEmpty()) {
-        *error = QStringLiteral("--remote-token needs --remote.");
+    } else if (!o.remoteToken.isEmpty() || !o.remoteNames.isEmpty()) {
+        *error = QStringLiteral("%1 needs --remote.")
+                     .arg(o.remoteToken.isEmpty() ? QStringLiteral("--remote-name")
+                                                  : QStringLiteral("--remote-token"));
         return nullptr;
     }
 

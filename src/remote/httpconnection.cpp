@@ -11,8 +11,10 @@
 HttpConnection::HttpConnection(QTcpSocket *socket, const Limits &limits, Handler &handler,
                                QObject *parent)
     : QObject(parent), m_socket(socket), m_limits(limits), m_handler(handler),
-      m_peer(listenaddress::plain(socket->peerAddress()))
+      m_peer(listenaddress::plain(socket->peerAddress())),
+      m_local(listenaddress::plain(socket->localAddress()))
 {
+    m_born.start();
     // Qt stops reading from the kernel once this much is unread, so a client
     // that sends without end fills its own buffers, not ours.
     socket->setReadBufferSize(limits.maxHead + 4 + limits.maxBody);
@@ -28,6 +30,8 @@ HttpConnection::~HttpConnection() = default;
 void HttpConnection::enter(State state)
 {
     m_state = state;
+    if (state != State::ReadingBody)
+        m_entered.start();
     switch (state) {
     case State::Idle:
         m_deadline.start(m_limits.idleMs);
@@ -123,7 +127,11 @@ void HttpConnection::answer(int status, const QByteArray &type, const QByteArray
         m_socket->skip(m_headBytes + m_head.contentLength);
         m_requestRead = true;
     }
-    const bool keep = m_head.keepAlive && m_requestRead;
+    ++m_served;
+    // However busy, a connection is not a place held for ever: the client
+    // opens a new one and meets the admission rules again.
+    const bool keep = m_head.keepAlive && m_requestRead && m_overCaps.isEmpty()
+                      && m_served < m_limits.maxRequests && m_born.elapsed() < m_limits.lifeMs;
     QByteArray out
         = "HTTP/1.1 " + QByteArray::number(status) + ' ' + httphead::reason(status) + "\r\n";
     out += "Content-Type: " + type + "\r\n";
@@ -155,6 +163,15 @@ void HttpConnection::answerError(int status, const QString &error, const QByteAr
 
 void HttpConnection::expire()
 {
+    // Taken over the caps and still without its one answer: a 503 says why.
+    if (!m_overCaps.isEmpty() && m_served == 0
+        && (m_state == State::Idle || m_state == State::ReadingHead
+            || m_state == State::ReadingBody)) {
+        m_head.keepAlive = false;
+        m_requestRead = false;
+        answerError(503, m_overCaps);
+        return;
+    }
     switch (m_state) {
     case State::ReadingHead:
     case State::ReadingBody:
@@ -169,6 +186,34 @@ void HttpConnection::expire()
         finish();
         return;
     }
+}
+
+void HttpConnection::setOverCaps(const QString &why)
+{
+    m_overCaps = why;
+}
+
+void HttpConnection::displace(const QString &why)
+{
+    switch (m_state) {
+    case State::Idle:
+        if (m_served > 0)
+            break; // between requests a client expects a close, not an answer
+        [[fallthrough]];
+    case State::ReadingHead:
+    case State::ReadingBody:
+        m_head.keepAlive = false;
+        m_requestRead = false;
+        answerError(503, why);
+        break;
+    case State::Answering:
+    case State::HandedOver:
+        break;
+    }
+    // The place is free now, not once the client gets round to closing.
+    if (m_socket)
+        m_socket->flush();
+    finish();
 }
 
 void HttpConnection::handOver()

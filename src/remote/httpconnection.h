@@ -3,6 +3,7 @@
 #include "remote/httphead.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
@@ -36,6 +37,8 @@ public:
         int requestMs = 10000;          // from a head's first byte to the end of its body
         int closeMs = 5000;             // for the last answer to drain
         int handshakeMs = 5000;         // for Qt's server to finish a handshake
+        int maxRequests = 100;          // served on one keep-alive connection, then closed
+        int lifeMs = 600000;            // a keep-alive connection closes after this long
     };
 
     // What the server makes of a request: it may answer at once (a refusal)
@@ -60,6 +63,23 @@ public:
     State state() const { return m_state; }
     // The client's address, IPv4-mapped addresses as plain IPv4.
     QHostAddress peer() const { return m_peer; }
+    // The address the client reached this server at.
+    QHostAddress local() const { return m_local; }
+    // Since it went idle, or since its request began (head or body).
+    qint64 msInState() const { return m_entered.elapsed(); }
+
+    // A request of it carried the right token: it never gives its place to a newcomer.
+    bool trusted() const { return m_trusted; }
+    void setTrusted() { m_trusted = true; }
+
+    // Taken over the server's caps, only to answer: one request at most, and
+    // if none comes before its idle deadline, a 503 saying `why`.
+    void setOverCaps(const QString &why);
+    QString overCaps() const { return m_overCaps; }
+
+    // Gives its place to a newcomer now: a request under way is answered 503
+    // `why`, a connection between requests is closed.
+    void displace(const QString &why);
 
     // Answers the request being handled. The connection stays open when the
     // client asked for it and the whole request was read; otherwise it closes.
@@ -86,8 +106,14 @@ private:
     Limits m_limits;
     Handler &m_handler;
     QHostAddress m_peer;
+    QHostAddress m_local;
     State m_state = State::Idle;
     QTimer m_deadline;
+    QElapsedTimer m_entered;
+    QElapsedTimer m_born;
+    int m_served = 0;
+    bool m_trusted = false;
+    QString m_overCaps;
     HttpHead m_head;            // the request being read or answered
     qint64 m_headBytes = 0;     // its head and blank line, still unread while ReadingBody
     bool m_continued = false;   // "100 Continue" sent for it

@@ -1,5 +1,6 @@
 #include "remote/httphead.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -56,14 +57,42 @@ bool parse(const QByteArray &head, HttpHead *out, int *status, QString *error)
         return false;
     }
     const QList<QByteArray> requestLine = clean.first().split(' ');
-    if (requestLine.size() != 3 || !isToken(requestLine[0]) || !requestLine[1].startsWith('/')
-        || !requestLine[2].startsWith("HTTP/1.")) {
+    if (requestLine.size() != 3 || !isToken(requestLine[0])
+        || !requestLine[2].startsWith("HTTP/")) {
         *error = QStringLiteral("malformed request line");
+        return false;
+    }
+    if (requestLine[2] != "HTTP/1.1" && requestLine[2] != "HTTP/1.0") {
+        *status = 505;
+        *error = QStringLiteral("only HTTP/1.0 and HTTP/1.1 are spoken here");
         return false;
     }
     out->method = requestLine[0];
     out->target = requestLine[1];
     out->version = requestLine[2];
+    out->host.clear();
+    // A client may name the server in the target itself; the authority then
+    // stands for the Host field and meets the same rule.
+    bool absolute = false;
+    if (out->target.left(7).toLower() == "http://") {
+        const QByteArray rest = out->target.mid(7);
+        qsizetype end = 0;
+        while (end < rest.size() && !std::strchr("/?#", rest[end]))
+            ++end;
+        out->host = rest.left(end);
+        out->target = rest.mid(end);
+        if (!out->target.startsWith('/'))
+            out->target.prepend('/');
+        absolute = true;
+        if (out->host.isEmpty() || out->host.contains('@')) {
+            *error = QStringLiteral("malformed request target");
+            return false;
+        }
+    }
+    if (!out->target.startsWith('/')) {
+        *error = QStringLiteral("malformed request line");
+        return false;
+    }
     out->fields.clear();
     if (clean.size() - 1 > kMaxFields) {
         *status = 431;
@@ -77,8 +106,18 @@ bool parse(const QByteArray &head, HttpHead *out, int *status, QString *error)
             *error = QStringLiteral("malformed header field");
             return false;
         }
-        out->fields.append({l.left(colon).toLower(), l.mid(colon + 1).trimmed()});
+        const QByteArray name = l.left(colon).toLower();
+        // Which of two would count is the client's guess, and a page's: HTTP/1.1 makes it a 400.
+        if ((name == "host" || name == "origin")
+            && std::any_of(out->fields.cbegin(), out->fields.cend(),
+                           [&](const auto &f) { return f.first == name; })) {
+            *error = QStringLiteral("more than one %1 field").arg(QString::fromLatin1(name));
+            return false;
+        }
+        out->fields.append({name, l.mid(colon + 1).trimmed()});
     }
+    if (!absolute)
+        out->host = out->field("host");
 
     out->contentLength = 0;
     bool seenLength = false;
@@ -138,6 +177,8 @@ QByteArray reason(int status)
         return "Not Implemented";
     case 503:
         return "Service Unavailable";
+    case 505:
+        return "HTTP Version Not Supported";
     default:
         return "Error";
     }

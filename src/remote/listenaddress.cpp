@@ -53,20 +53,57 @@ QHostAddress plain(const QHostAddress &address)
     return mapped ? QHostAddress(v4) : address;
 }
 
-bool hostNamesServer(const QByteArray &host, const QHostAddress &listening, quint16 port)
+bool hostNamesServer(const QByteArray &host, quint16 port, const QByteArrayList &names,
+                     const std::function<bool(const QHostAddress &)> &isOwn)
 {
-    const QByteArray h = host.toLower();
-    const QHostAddress own = plain(listening);
-    const QByteArray ownName = own.protocol() == QAbstractSocket::IPv6Protocol
-                                   ? '[' + own.toString().toLatin1() + ']'
-                                   : own.toString().toLatin1();
-    const QByteArray suffix = ':' + QByteArray::number(port);
-    for (const QByteArray &name :
-         {ownName, QByteArray("127.0.0.1"), QByteArray("localhost"), QByteArray("[::1]")}) {
-        if (h == name + suffix || (port == 80 && h == name))
-            return true;
+    QByteArray name = host.toLower();
+    const qsizetype colon = name.lastIndexOf(':');
+    if (colon >= 0 && colon > name.lastIndexOf(']')) {
+        if (name.mid(colon + 1) != QByteArray::number(port))
+            return false;
+        name.truncate(colon);
+    } else if (port != 80) {
+        return false;
     }
-    return false;
+    if (name == "localhost" || names.contains(name))
+        return true;
+    // Only an address written out names this machine whatever a resolver says.
+    QHostAddress a;
+    if (name.startsWith('[') && name.endsWith(']')) {
+        const QString inner = QString::fromLatin1(name.mid(1, name.size() - 2));
+        if (inner.contains(QLatin1Char('%')) || !a.setAddress(inner)
+            || a.protocol() != QAbstractSocket::IPv6Protocol)
+            return false;
+    } else if (!a.setAddress(QString::fromLatin1(name))
+               || a.protocol() != QAbstractSocket::IPv4Protocol
+               || a.toString().toLatin1() != name) {
+        return false; // a name, or an address in a form no browser sends ("127.1")
+    }
+    a = plain(a);
+    return a.isLoopback() || (isOwn && isOwn(a));
+}
+
+bool parseName(const QString &text, QByteArray *out, QString *error)
+{
+    const QByteArray name = text.trimmed().toLower().toLatin1();
+    bool ok = !name.isEmpty() && name.size() <= 253 && text.trimmed().size() == name.size();
+    bool letter = false;
+    for (const QByteArray &label : name.split('.')) {
+        ok = ok && !label.isEmpty() && label.size() <= 63 && !label.startsWith('-')
+             && !label.endsWith('-');
+        for (char c : label) {
+            letter = letter || (c >= 'a' && c <= 'z');
+            ok = ok && ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-');
+        }
+    }
+    if (!ok || !letter) {
+        *error = QStringLiteral("--remote-name '%1': give a host name such as show-console.local, "
+                                "without a port")
+                     .arg(text);
+        return false;
+    }
+    *out = name;
+    return true;
 }
 
 bool parseSubnets(const QStringList &texts, QList<Subnet> *out, QString *error)

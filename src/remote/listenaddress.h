@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QHostAddress>
 #include <QList>
 #include <QPair>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 namespace listenaddress {
 
@@ -26,10 +29,16 @@ bool isLoopback(const QHostAddress &address);
 // A peer as the log and the limits name it: an IPv4-mapped address as plain IPv4.
 QHostAddress plain(const QHostAddress &address);
 
-// Whether an HTTP Host field names the server listening at `listening`:`port`:
-// that address, or 127.0.0.1, localhost or [::1], with the port (which only
-// port 80 may leave out). Any other name is a page that had its name rebound.
-bool hostNamesServer(const QByteArray &host, const QHostAddress &listening, quint16 port);
+// Whether an HTTP Host field names the server listening on `port`: an IP
+// literal of this machine (loopback, or one `isOwn` takes), "localhost", or one
+// of `names` (lower case), with the port (which only port 80 may leave out).
+// Any other name may be a page that had its name rebound to this machine.
+bool hostNamesServer(const QByteArray &host, quint16 port, const QByteArrayList &names,
+                     const std::function<bool(const QHostAddress &)> &isOwn);
+
+// A --remote-name: a DNS name ("show-console.local"), in lower case; not an
+// address, no port.
+bool parseName(const QString &text, QByteArray *out, QString *error);
 
 using Subnet = QPair<QHostAddress, int>;
 // "10.0.0.0/24", "192.168.1.7" (a single host), "fd00::/8".

@@ -140,8 +140,12 @@ QByteArray runningMessage(bool running)
 OscServer::OscServer(RemoteHub &hub, QObject *parent)
     : QObject(parent), m_hub(hub), m_socket(new QUdpSocket(this))
 {
+    m_gap.start();
+    m_now = [this] { return m_gap.elapsed(); };
+    m_replyTimer.setSingleShot(true);
+    connect(&m_replyTimer, &QTimer::timeout, this, &OscServer::sendDue);
     connect(m_socket, &QUdpSocket::readyRead, this, &OscServer::onReadyRead);
-    connect(&m_hub, &RemoteHub::changed, this, &OscServer::onChanged);
+    connect(&m_hub, &RemoteHub::changed, this, &OscServer::sendDue);
 }
 
 bool OscServer::listen(const QHostAddress &address, quint16 port, QString *error)
@@ -193,32 +197,8 @@ void OscServer::onReadyRead()
                     [&](const Target &t) { return t.address == sender && t.port == senderPort; });
                 break;
             }
-            const quint16 port = d.replyPort == 0 ? senderPort : static_cast<quint16>(d.replyPort);
-            const bool known
-                = std::any_of(m_targets.cbegin(), m_targets.cend(), [&](const Target &t) {
-                      return t.address == sender && t.port == port;
-                  });
-            if (!known) {
-                // A full list keeps the targets it has: a newcomer cannot evict one.
-                if (m_targets.size() >= kMaxReplyTargets) {
-                    ++m_refused;
-                    emit refused(
-                        who,
-                        QStringLiteral("feedback list full (%1 targets)").arg(kMaxReplyTargets));
-                    break;
-                }
-                // Replies go only to the asking sender's own address, never to a third one.
-                m_targets.append({sender, port});
-            }
-            const RemoteState s = m_hub.state();
-            if (m_targets.size() == 1) {
-                // The first target: what it is told now is what the next change is measured
-                // against, or a change elsewhere in the state would send it the same time again.
-                m_lastTime = s.time;
-                m_lastRunning = s.running;
-            }
-            m_socket->writeDatagram(oscmsg::timeMessage(s.time), sender, port);
-            m_socket->writeDatagram(oscmsg::runningMessage(s.running), sender, port);
+            // Replies go only to the asking sender's own address, never to a third one.
+            ask(sender, d.replyPort == 0 ? senderPort : static_cast<quint16>(d.replyPort), who);
             break;
         }
         case oscmsg::Decoded::Kind::Command:
@@ -243,21 +223,81 @@ void OscServer::onReadyRead()
     }
 }
 
-void OscServer::onChanged()
+void OscServer::ask(const QHostAddress &sender, quint16 port, const QString &who)
+{
+    const qint64 now = m_now();
+    auto known = std::find_if(m_targets.begin(), m_targets.end(), [&](const Target &t) {
+        return t.address == sender && t.port == port;
+    });
+    if (known == m_targets.end()) {
+        // A third port asked for by one address moves that address's oldest place.
+        auto place = m_targets.end();
+        int own = 0;
+        for (auto t = m_targets.begin(); t != m_targets.end(); ++t) {
+            if (t->address != sender)
+                continue;
+            ++own;
+            if (place == m_targets.end() || t->leased < place->leased)
+                place = t;
+        }
+        if (own < kMaxTargetsPerAddress && m_targets.size() < kMaxReplyTargets) {
+            place = m_targets.insert(m_targets.end(), Target{});
+        } else if (own < kMaxTargetsPerAddress) {
+            // A full list keeps the targets whose leases run: a newcomer takes
+            // the place of the oldest that has run out, or is refused.
+            place = m_targets.end();
+            for (auto t = m_targets.begin(); t != m_targets.end(); ++t) {
+                if (now - t->leased >= kLeaseMs
+                    && (place == m_targets.end() || t->leased < place->leased))
+                    place = t;
+            }
+            if (place == m_targets.end()) {
+                ++m_refused;
+                emit refused(
+                    who, QStringLiteral("feedback list full (%1 targets)").arg(kMaxReplyTargets));
+                return;
+            }
+        }
+        *place = Target();
+        place->address = sender;
+        place->port = port;
+        known = place;
+    }
+    known->leased = now;
+    known->whole = true; // asking again gets the whole state again, within the same gap
+    sendDue();
+}
+
+void OscServer::sendDue()
 {
     if (m_targets.isEmpty())
         return;
     const RemoteState s = m_hub.state();
-    const bool timeChanged = s.time != m_lastTime;
-    const bool runChanged = int(s.running) != m_lastRunning;
-    m_lastTime = s.time;
-    m_lastRunning = s.running;
-    for (const Target &t : std::as_const(m_targets)) {
+    const qint64 now = m_gap.elapsed();
+    qint64 next = -1;
+    for (Target &t : m_targets) {
+        const bool timeChanged = t.whole || s.time != t.sentTime;
+        const bool runChanged = t.whole || int(s.running) != t.sentRunning;
+        if (!timeChanged && !runChanged)
+            continue;
+        // A storm of changes gives each target at most one pair per gap, and
+        // always the latest state in the end.
+        if (t.sentAt >= 0 && now - t.sentAt < kReplyGapMs) {
+            const qint64 due = t.sentAt + kReplyGapMs - now;
+            next = next < 0 ? due : std::min(next, due);
+            continue;
+        }
         if (timeChanged)
             m_socket->writeDatagram(oscmsg::timeMessage(s.time), t.address, t.port);
         if (runChanged)
             m_socket->writeDatagram(oscmsg::runningMessage(s.running), t.address, t.port);
+        t.sentTime = s.time;
+        t.sentRunning = s.running;
+        t.sentAt = now;
+        t.whole = false;
     }
+    if (next >= 0 && (!m_replyTimer.isActive() || m_replyTimer.remainingTime() > next))
+        m_replyTimer.start(int(next));
 }
 
 #include "moc_oscserver.cpp"

@@ -6,9 +6,14 @@
 #include "remote/remotehub.h"
 
 #include <QFile>
+#include <QHash>
+#include <QNetworkInterface>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
+
+#include <tuple>
 
 namespace {
 // A page of another site may not frame the control page and steer the
@@ -83,7 +88,7 @@ int RemoteServer::connectionCount() const
 {
     int n = 0;
     for (const HttpConnection *c : m_connections)
-        n += c->state() != HttpConnection::State::HandedOver;
+        n += c->state() != HttpConnection::State::HandedOver && c->overCaps().isEmpty();
     return n;
 }
 
@@ -91,10 +96,42 @@ int RemoteServer::fromAddress(const QHostAddress &peer) const
 {
     int n = 0;
     for (const HttpConnection *c : m_connections)
-        n += c->peer() == peer;
+        n += c->peer() == peer && c->overCaps().isEmpty();
     for (const Viewer &v : m_viewers)
         n += v.peer == peer;
     return n;
+}
+
+bool RemoteServer::makeRoom()
+{
+    // Places merely held give way: a connection between requests (the longest
+    // idle first), or one whose request has stalled, of the address that holds
+    // the most. One that carried the token keeps its place.
+    QHash<QHostAddress, int> held;
+    for (const HttpConnection *c : std::as_const(m_connections))
+        held[c->peer()] += c->overCaps().isEmpty();
+    for (const Viewer &v : std::as_const(m_viewers))
+        ++held[v.peer];
+    auto rank = [&held](const HttpConnection *c) {
+        const bool between = c->state() == HttpConnection::State::Idle
+                             || c->state() == HttpConnection::State::Answering;
+        return std::make_tuple(held.value(c->peer()), between, c->msInState());
+    };
+    HttpConnection *victim = nullptr;
+    for (HttpConnection *c : std::as_const(m_connections)) {
+        const bool reading = c->state() == HttpConnection::State::ReadingHead
+                             || c->state() == HttpConnection::State::ReadingBody;
+        if (c->trusted() || !c->overCaps().isEmpty()
+            || c->state() == HttpConnection::State::HandedOver
+            || (reading && c->msInState() < m_limits.stalledMs))
+            continue;
+        if (!victim || rank(c) > rank(victim))
+            victim = c;
+    }
+    if (!victim)
+        return false;
+    victim->displace(QStringLiteral("the server is full and this address holds the most places"));
+    return true;
 }
 
 void RemoteServer::onNewConnection()
@@ -106,16 +143,36 @@ void RemoteServer::onNewConnection()
     limits.maxBacklog = m_limits.maxViewerBacklog;
     limits.idleMs = m_limits.idleMs;
     limits.requestMs = m_limits.requestMs;
+    limits.maxRequests = m_limits.maxRequests;
+    limits.lifeMs = m_limits.lifeMs;
+    HttpConnection::Limits overLimits = limits;
+    overLimits.idleMs = overLimits.requestMs = m_limits.overCapsMs;
     while (QTcpSocket *socket = m_tcp->nextPendingConnection()) {
-        // Refused at once, before a byte is read: one client holding many
-        // connections locks out only itself.
-        if (connectionCount() >= m_limits.maxConnections
-            || fromAddress(listenaddress::plain(socket->peerAddress())) >= m_limits.maxPerAddress) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
+        // One client holding many connections locks out only itself; places
+        // merely held give way to a newcomer. Over the caps a client is still
+        // answered (a standby takes any answer as a sign of life), and a
+        // request with the token is served.
+        const QHostAddress peer = listenaddress::plain(socket->peerAddress());
+        QString full;
+        if (fromAddress(peer) >= m_limits.maxPerAddress)
+            full = QStringLiteral("too many connections from %1 (at most %2)")
+                       .arg(peer.toString())
+                       .arg(m_limits.maxPerAddress);
+        else if (connectionCount() >= m_limits.maxConnections && !makeRoom())
+            full = QStringLiteral("too many connections (at most %1)").arg(m_limits.maxConnections);
+        if (!full.isEmpty()) {
+            QList<HttpConnection *> over;
+            for (HttpConnection *c : std::as_const(m_connections)) {
+                if (!c->overCaps().isEmpty() && c->state() != HttpConnection::State::HandedOver)
+                    over.append(c);
+            }
+            // Bounded too: the longest waiting gives way.
+            if (over.size() >= m_limits.maxOverCaps)
+                over.first()->displace(over.first()->overCaps());
         }
-        auto *c = new HttpConnection(socket, limits, *this, this);
+        auto *c = new HttpConnection(socket, full.isEmpty() ? limits : overLimits, *this, this);
+        if (!full.isEmpty())
+            c->setOverCaps(full);
         m_connections.append(c);
         connect(c, &HttpConnection::upgraded, this,
                 [this, c](QWebSocket *viewer) { onUpgraded(c, viewer); });
@@ -130,12 +187,19 @@ HttpConnection::Handler::Next RemoteServer::headReceived(HttpConnection &c, cons
 {
     // Before anything else: a page whose name was rebound to this machine
     // learns nothing and changes nothing.
-    if (!hostAllowed(head)) {
-        c.answerError(403, QStringLiteral("the Host field must name this server (%1:%2)")
+    if (!hostAllowed(c, head)) {
+        c.answerError(403, QStringLiteral("the Host field must name this server by its address "
+                                          "with the port (%1:%2), or by a --remote-name")
                                .arg(address().protocol() == QAbstractSocket::IPv6Protocol
                                         ? QLatin1Char('[') + address().toString() + QLatin1Char(']')
                                         : address().toString())
                                .arg(port()));
+        return Next::Answered;
+    }
+    if (!m_token.isEmpty() && authorised(head))
+        c.setTrusted();
+    if (!c.overCaps().isEmpty() && !c.trusted()) {
+        c.answerError(503, c.overCaps());
         return Next::Answered;
     }
     const QByteArray path = head.target.split('?').first();
@@ -153,7 +217,7 @@ HttpConnection::Handler::Next RemoteServer::headReceived(HttpConnection &c, cons
                           "Sec-WebSocket-Version: 13\r\n");
             return Next::Answered;
         }
-        if (viewerCount() >= m_limits.maxViewers) {
+        if (viewerCount() >= m_limits.maxViewers && !makeViewerRoom(c)) {
             c.answerError(503,
                           QStringLiteral("too many viewers (at most %1)").arg(m_limits.maxViewers));
             return Next::Answered;
@@ -244,13 +308,49 @@ void RemoteServer::answerRundownPut(HttpConnection &c, const HttpHead &head, con
     c.answer(200, "application/json", m_hub.rundownJson());
 }
 
-bool RemoteServer::hostAllowed(const HttpHead &head) const
+bool RemoteServer::makeViewerRoom(const HttpConnection &newcomer)
 {
-    // With a token the token guards the commands, and a server off loopback
-    // may be reached under any name the show network gives it.
-    if (!m_token.isEmpty())
-        return true;
-    return listenaddress::hostNamesServer(head.field("host"), address(), port());
+    // An address below its fair share takes the place of the oldest viewer of
+    // the address furthest above it; the token takes any viewer's without it.
+    QHash<QHostAddress, int> held;
+    for (const Viewer &v : std::as_const(m_viewers))
+        ++held[v.peer];
+    if (!newcomer.trusted() && held.value(newcomer.peer()) >= m_limits.fairViewers)
+        return false;
+    qsizetype victim = -1;
+    for (qsizetype i = 0; i < m_viewers.size(); ++i) {
+        const Viewer &v = m_viewers[i];
+        if (!v.trusted && (newcomer.trusted() || held.value(v.peer) >= m_limits.fairViewers)
+            && (victim < 0 || held.value(v.peer) > held.value(m_viewers[victim].peer)))
+            victim = i;
+    }
+    if (victim < 0)
+        return false;
+    QWebSocket *socket = m_viewers[victim].socket;
+    removeViewer(socket);
+    socket->disconnect(this);
+    socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
+                  QStringLiteral("the server is full: a newer viewer took this place"));
+    // Its close goes out before the socket does, if the client reads it soon.
+    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(1000, socket, &QObject::deleteLater);
+    return true;
+}
+
+bool RemoteServer::hostAllowed(const HttpConnection &c, const HttpHead &head) const
+{
+    // With a token too: the token guards the commands, not what a page that
+    // was rebound to this machine may read.
+    return listenaddress::hostNamesServer(
+        head.host, port(), m_names, [this, &c](const QHostAddress &a) {
+            if (a == c.local() || a == listenaddress::plain(address()))
+                return true;
+            for (const QHostAddress &own : QNetworkInterface::allAddresses()) {
+                if (listenaddress::plain(own) == a)
+                    return true;
+            }
+            return false;
+        });
 }
 
 bool RemoteServer::authorised(const HttpHead &head) const
@@ -271,7 +371,7 @@ bool RemoteServer::sameOrigin(const HttpHead &head) const
     const QByteArray origin = head.field("origin");
     if (origin.isEmpty())
         return true;
-    return origin == "http://" + head.field("host");
+    return origin == "http://" + head.host;
 }
 
 void RemoteServer::onUpgraded(HttpConnection *c, QWebSocket *viewer)
@@ -279,7 +379,7 @@ void RemoteServer::onUpgraded(HttpConnection *c, QWebSocket *viewer)
     viewer->setParent(this);
     viewer->setMaxAllowedIncomingMessageSize(4096);
     viewer->setMaxAllowedIncomingFrameSize(4096);
-    m_viewers.append({viewer, c->peer()});
+    m_viewers.append({viewer, c->peer(), c->trusted()});
     connect(viewer, &QWebSocket::disconnected, this, [this, viewer] {
         removeViewer(viewer);
         viewer->deleteLater();

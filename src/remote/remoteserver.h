@@ -3,6 +3,7 @@
 #include "remote/httpconnection.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -32,6 +33,12 @@ public:
         int maxPerAddress = 16;   // connections and viewers from one client address
         int idleMs = 15000;       // an HTTP connection silent this long is closed
         int requestMs = 10000;    // a request must be whole this long after its first byte
+        int maxRequests = 100;    // served on one keep-alive connection, then closed
+        int lifeMs = 600000;      // a keep-alive connection closes after its answer past this
+        int stalledMs = 2000;     // a request still incomplete this long may give way
+        int maxOverCaps = 32;     // taken over the caps, only to answer 503 or serve a token
+        int overCapsMs = 2000;    // for those to send their request
+        int fairViewers = 4;      // an address below this may displace one above it
     };
 
     explicit RemoteServer(RemoteHub &hub, QObject *parent = nullptr);
@@ -42,6 +49,9 @@ public:
     // When set, every control request must carry "Authorization: Bearer TOKEN".
     // Without one, every request must name this server in its Host field.
     void setToken(const QByteArray &token) { m_token = token; }
+    // Host names a client may use besides this machine's addresses and
+    // "localhost" (lower case): the show network's own names for it.
+    void setNames(const QByteArrayList &names) { m_names = names; }
     void setLimits(const Limits &limits) { m_limits = limits; }
 
     quint16 port() const;
@@ -57,6 +67,7 @@ private:
     {
         QWebSocket *socket = nullptr;
         QHostAddress peer;
+        bool trusted = false; // its upgrade carried the token
     };
 
     void onNewConnection();
@@ -69,7 +80,9 @@ private:
     void push();
     void sendTo(QWebSocket *viewer, const QByteArray &json);
     int fromAddress(const QHostAddress &peer) const;
-    bool hostAllowed(const HttpHead &head) const;
+    bool makeRoom();
+    bool makeViewerRoom(const HttpConnection &newcomer);
+    bool hostAllowed(const HttpConnection &connection, const HttpHead &head) const;
     bool authorised(const HttpHead &head) const;
     bool sameOrigin(const HttpHead &head) const;
     static QByteArray page(const QString &name);
@@ -79,6 +92,7 @@ private:
     QList<HttpConnection *> m_connections; // until each is finished
     QList<Viewer> m_viewers;
     QByteArray m_token;
+    QByteArrayList m_names;
     QByteArray m_lastPush;
     Limits m_limits;
 };

@@ -51,6 +51,12 @@ void TestRemoteOptions::refused_data()
         << QStringList{"--remote", "192.0.2.1:0", "--remote-token", "x"} << "not on this machine";
     QTest::newRow("osc-address-not-here")
         << QStringList{"--osc", "192.0.2.1:0"} << "not on this machine";
+    QTest::newRow("name-alone") << QStringList{"--remote-name", "show.local"}
+                                << "--remote-name needs --remote";
+    QTest::newRow("name-an-address")
+        << QStringList{"--remote", "0", "--remote-name", "10.0.0.1"} << "give a host name";
+    QTest::newRow("name-with-port")
+        << QStringList{"--remote", "0", "--remote-name", "show.local:80"} << "give a host name";
     QTest::newRow("bad-cidr") << QStringList{"--osc", "0", "--osc-allow", "10.0.0.0/99"} << "CIDR";
 }
 

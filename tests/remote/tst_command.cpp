@@ -242,8 +242,18 @@ void TestCommand::hostNamesServer_data()
                                  << false;
     QTest::newRow("userinfo") << QByteArray("127.0.0.1:8080@a.example") << "127.0.0.1" << 8080
                               << false;
+    // An address written out cannot have been rebound; a name can, unless it is named.
     QTest::newRow("other-loopback-address")
-        << QByteArray("127.0.0.2:8080") << "127.0.0.1" << 8080 << false;
+        << QByteArray("127.0.0.2:8080") << "127.0.0.1" << 8080 << true;
+    QTest::newRow("own-lan-address") << QByteArray("10.1.2.3:8080") << "10.1.2.3" << 8080 << true;
+    QTest::newRow("other-lan-address")
+        << QByteArray("10.1.2.4:8080") << "10.1.2.3" << 8080 << false;
+    QTest::newRow("short-v4-form") << QByteArray("127.1:8080") << "127.0.0.1" << 8080 << false;
+    QTest::newRow("v6-scope") << QByteArray("[fe80::1%25lo]:8080") << "::1" << 8080 << false;
+    QTest::newRow("remote-name") << QByteArray("Show-Console.local:8080") << "10.1.2.3" << 8080
+                                 << true;
+    QTest::newRow("remote-name-other-port")
+        << QByteArray("show-console.local:8081") << "10.1.2.3" << 8080 << false;
 }
 
 void TestCommand::hostNamesServer()
@@ -252,7 +262,10 @@ void TestCommand::hostNamesServer()
     QFETCH(QString, listening);
     QFETCH(int, port);
     QFETCH(bool, names);
-    QCOMPARE(listenaddress::hostNamesServer(host, QHostAddress(listening), quint16(port)), names);
+    QCOMPARE(listenaddress::hostNamesServer(
+                 host, quint16(port), {QByteArray("show-console.local")},
+                 [&](const QHostAddress &a) { return a == QHostAddress(listening); }),
+             names);
 }
 
 void TestCommand::head_data()
@@ -272,9 +285,19 @@ void TestCommand::head_data()
         "GET /api/ws HTTP/1.1\r\nConnection: keep-alive, Upgrade\r\nUpgrade: WebSocket")
                              << 0 << true << true;
     QTest::newRow("no-target") << QByteArray("GET HTTP/1.1") << 400 << false << false;
-    QTest::newRow("absolute-target")
-        << QByteArray("GET http://x/ HTTP/1.1") << 400 << false << false;
-    QTest::newRow("http2") << QByteArray("GET / HTTP/2") << 400 << false << false;
+    QTest::newRow("absolute-target") << QByteArray("GET http://x/ HTTP/1.1") << 0 << true << false;
+    QTest::newRow("absolute-userinfo")
+        << QByteArray("GET http://u@x/ HTTP/1.1") << 400 << false << false;
+    QTest::newRow("absolute-https")
+        << QByteArray("GET https://x/ HTTP/1.1") << 400 << false << false;
+    QTest::newRow("http2") << QByteArray("GET / HTTP/2") << 505 << false << false;
+    QTest::newRow("http19") << QByteArray("GET / HTTP/1.9") << 505 << false << false;
+    QTest::newRow("http11x") << QByteArray("GET / HTTP/1.1x") << 505 << false << false;
+    QTest::newRow("not-http") << QByteArray("GET / HTTQ/1.1") << 400 << false << false;
+    QTest::newRow("two-hosts") << QByteArray("GET / HTTP/1.1\r\nHost: a\r\nhost: b") << 400 << false
+                               << false;
+    QTest::newRow("two-origins") << QByteArray("GET / HTTP/1.1\r\nOrigin: a\r\nOrigin: a") << 400
+                                 << false << false;
     QTest::newRow("field-without-colon")
         << QByteArray("GET / HTTP/1.1\r\nHost") << 400 << false << false;
     QTest::newRow("space-in-name")

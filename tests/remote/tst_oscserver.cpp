@@ -1,6 +1,7 @@
 #include "support/remotefixture.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QNetworkDatagram>
 #include <QTimer>
 #include <QUdpSocket>
@@ -19,6 +20,7 @@ private slots:
     void refused_data();
     void refused();
     void feedback();
+    void feedbackBounded();
     void senderAllowed_data();
     void senderAllowed();
 };
@@ -72,9 +74,9 @@ struct Target
 {
     QUdpSocket socket;
     QStringList times;
-    Target()
+    explicit Target(const QString &from = QStringLiteral("127.0.0.1"))
     {
-        socket.bind(QHostAddress::LocalHost, 0);
+        socket.bind(QHostAddress(from), 0);
         QObject::connect(&socket, &QUdpSocket::readyRead, &socket, [this] {
             while (socket.hasPendingDatagrams()) {
                 QByteArray d = socket.receiveDatagram().data();
@@ -242,17 +244,19 @@ void TestOscServer::refused()
 }
 
 // Every change of the time goes back to each target. A full list keeps its
-// targets: a newcomer is refused, not given a place that silently ends QLab's;
-// and only a target itself stops its replies.
+// targets while their leases run: a newcomer is refused, not given a place
+// that silently ends QLab's; and only a target itself stops its replies.
 void TestOscServer::feedback()
 {
     RemoteFixture f;
     QVERIFY(f.oscListening);
+    qint64 now = 0;
+    f.osc->setClock([&now] { return now; });
     f.setFields(QStringLiteral("00"), QStringLiteral("01"), QStringLiteral("30"));
     f.window->TIM_REBOUR->stop();
     std::vector<std::unique_ptr<Target>> targets;
     for (int i = 0; i < OscServer::kMaxReplyTargets + 1; ++i) {
-        targets.push_back(std::make_unique<Target>());
+        targets.push_back(std::make_unique<Target>(QStringLiteral("127.0.0.%1").arg(i + 1)));
         targets.back()->ask(f.osc->port(), 0);
     }
     QVERIFY(settled(f));
@@ -279,6 +283,68 @@ void TestOscServer::feedback()
     QTRY_COMPARE_WITH_TIMEOUT(targets[8]->times.size(), 2, 5000);
     QVERIFY(settled(f));
     QCOMPARE(targets[0]->times.size(), 2);
+
+    // An hour on, one target asks again; a newcomer takes the oldest lease that ran out.
+    Target late(QStringLiteral("127.0.0.10"));
+    late.ask(f.osc->port(), 0);
+    QVERIFY(settled(f));
+    QCOMPARE(late.times, QStringList());
+    now += OscServer::kLeaseMs;
+    targets[1]->ask(f.osc->port(), 0);
+    late.ask(f.osc->port(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(late.times.size(), 1, 5000);
+    f.window->INP_DELAY[2]->setText(QStringLiteral("27"));
+    QTRY_COMPARE_WITH_TIMEOUT(late.times.size(), 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(targets[1]->times.last(), QStringLiteral("00:01:27"), 5000);
+    QVERIFY(settled(f));
+    QCOMPARE(targets[2]->times.last(), QStringLiteral("00:01:28"));
+}
+
+// What one sender, forged or not, can make the console send stays bounded:
+// two places per address, and at most ten reply pairs a second per place.
+void TestOscServer::feedbackBounded()
+{
+    RemoteFixture f;
+    QVERIFY(f.oscListening);
+    f.setFields(QStringLiteral("00"), QStringLiteral("01"), QStringLiteral("30"));
+    f.window->TIM_REBOUR->stop();
+    std::vector<std::unique_ptr<Target>> ports;
+    Target asker;
+    for (int i = 0; i < 7; ++i) {
+        ports.push_back(std::make_unique<Target>());
+        asker.ask(f.osc->port(), ports.back()->socket.localPort());
+    }
+    Target newcomer(QStringLiteral("127.0.0.2"));
+    newcomer.ask(f.osc->port(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(newcomer.times.size(), 1, 5000);
+    f.window->INP_DELAY[2]->setText(QStringLiteral("29"));
+    QTRY_COMPARE_WITH_TIMEOUT(newcomer.times.size(), 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(std::count_if(ports.cbegin(), ports.cend(),
+                                            [](const auto &t) { return t->times.size() == 2; }),
+                              2, 5000);
+
+    // A change every millisecond for a second.
+    QElapsedTimer clock;
+    QTimer storm;
+    storm.setTimerType(Qt::PreciseTimer);
+    int n = 0;
+    const qsizetype before = newcomer.times.size();
+    qsizetype during = -1;
+    QEventLoop loop; // a wait of QtTest's own would sleep between the changes
+    connect(&storm, &QTimer::timeout, &storm, [&] {
+        f.window->INP_DELAY[1]->setText(QString::number(n++ % 60));
+        if (clock.elapsed() >= 1000) {
+            storm.stop();
+            during = newcomer.times.size() - before;
+            loop.quit();
+        }
+    });
+    clock.start();
+    storm.start(1);
+    loop.exec();
+    QVERIFY2(during <= 10 && n > 300,
+             qPrintable(QStringLiteral("%1 pairs, %2 changes").arg(during).arg(n)));
+    QTRY_COMPARE_WITH_TIMEOUT(newcomer.times.last(), f.fields(), 5000);
 }
 
 void TestOscServer::senderAllowed_data()

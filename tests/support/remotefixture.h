@@ -89,13 +89,16 @@ struct RemoteFixture
     // What a client of this server puts in its Host field.
     QByteArray host() const { return "127.0.0.1:" + QByteArray::number(server->port()); }
 
-    // COUNT clients on the server from 127.0.0.1, each having sent REQUEST (a
+    // COUNT clients on the server from FROM, each having sent REQUEST (a
     // part of one, for the slow-client cases).
-    std::vector<std::unique_ptr<QTcpSocket>> openClients(int count, const QByteArray &request) const
+    std::vector<std::unique_ptr<QTcpSocket>> openClients(int count, const QByteArray &request,
+                                                         const QString &from
+                                                         = QStringLiteral("127.0.0.1")) const
     {
         std::vector<std::unique_ptr<QTcpSocket>> clients;
         for (int i = 0; i < count; ++i) {
             clients.push_back(std::make_unique<QTcpSocket>());
+            clients.back()->bind(QHostAddress(from));
             clients.back()->connectToHost(QHostAddress::LocalHost, server->port());
             clients.back()->write(request);
         }
