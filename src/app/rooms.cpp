@@ -3,6 +3,7 @@
 #include "aids/eventlog.h"
 #include "aids/title.h"
 #include "app/mainwindow.h"
+#include "app/rundownwindow.h"
 #include "controls/controls.h"
 #include "core/cfgfile.h"
 #include "core/socketarray.h"
@@ -17,15 +18,91 @@
 #include "links/supervisor.h"
 #include "remote/remotehub.h"
 #include "remote/zones.h"
+#include "rundown/runningorder.h"
 #include "standby/follower.h"
 #include "standby/mainlink.h"
+#include "standby/rundownfollower.h"
 
 #include <QCheckBox>
 #include <QDateTime>
 #include <QListWidget>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
+
+namespace {
+
+// The time to the next such local time of day, on the wall clock in the
+// system's time zone: a show runs to the time on the wall.
+void countUntil(Countdown *countdown, int secondOfDay)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    countdown->countTo(timeofday::nextOccurrence(now, QTime(0, 0).addSecs(secondOfDay)) - now);
+}
+
+// A segment loads as the operator's typing would: the title into its field
+// and saved, the time into the three fields, each write sending its frame.
+void wireRunningOrder(MainWindow &w, Rooms &r)
+{
+    RunningOrder::Hooks hooks;
+    EventLog *log = r.log;
+    TitleField *titleField = w.INP_TITLE;
+    Title *title = r.title;
+    const std::array<DelayField *, 3> fields = w.INP_DELAY;
+    Countdown *countdown = r.countdown;
+    QCheckBox *swGo = w.SW_GO;
+    TimedStart *start = r.start;
+    hooks.log = [log](const QString &message) { log->LOG_APPEND(message); };
+    hooks.setTitle = [titleField](const QString &text) { titleField->setText(text); };
+    hooks.saveTitle = [title] { title->INP_TITLE_LostFocus(); };
+    hooks.setTime = [fields](int seconds) {
+        fields[0]->setText(timemath::twoDigits(seconds / 3600));
+        fields[1]->setText(timemath::twoDigits(seconds / 60 % 60));
+        fields[2]->setText(timemath::twoDigits(seconds % 60));
+    };
+    hooks.until = [countdown](int secondOfDay) { countUntil(countdown, secondOfDay); };
+    // A run asked for is the plain run: it disarms an armed start.
+    hooks.run = [swGo, start] {
+        start->disarm();
+        swGo->setChecked(true);
+    };
+    hooks.maxTitle = [titleField] { return titleField->maxLength(); };
+    r.rundown = new RunningOrder(std::move(hooks), &w);
+    RunningOrder *rundown = r.rundown;
+    QObject::connect(r.countdown, &Countdown::reachedZero, rundown, &RunningOrder::reachedZero);
+
+    // The window's keys: a failure is one log line, never a dialog.
+    const auto stepKey = [&w, rundown, log](QKeyCombination keys, int delta) {
+        auto *shortcut = new QShortcut(QKeySequence(keys), &w);
+        QObject::connect(shortcut, &QShortcut::activated, rundown, [rundown, log, delta] {
+            const QString why = rundown->step(delta, false, QString());
+            if (!why.isEmpty())
+                log->LOG_APPEND(QStringLiteral("CUE: ") + why);
+        });
+    };
+    stepKey(Qt::CTRL | Qt::Key_PageDown, 1);
+    stepKey(Qt::CTRL | Qt::Key_PageUp, -1);
+    auto *open = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), &w);
+    QObject::connect(open, &QShortcut::activated, &w, [&w] { openRundownWindow(w); });
+}
+
+} // namespace
+
+RundownWindow *openRundownWindow(MainWindow &w)
+{
+    auto *window = w.findChild<RundownWindow *>(QString(), Qt::FindDirectChildrenOnly);
+    if (!window) {
+        // Its own top-level window, closed with the console's.
+        window = new RundownWindow(*w.runningOrder(), &w);
+        EventLog *log = w.eventLog();
+        window->setLog([log](const QString &message) { log->LOG_APPEND(message); });
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
 
 Rooms wireRooms(MainWindow &w)
 {
@@ -84,8 +161,46 @@ Rooms wireRooms(MainWindow &w)
     // countdown's own stop at zero leaves a start armed for later.
     QObject::connect(w.SW_GO, &QCheckBox::clicked, r.start, &TimedStart::disarm);
     QObject::connect(w.B_RESET, &QPushButton::clicked, r.start, &TimedStart::disarm);
+
+    wireRunningOrder(w, r);
     return r;
 }
+
+namespace {
+
+RemoteState::Cue cueState(const RunningOrder &rundown)
+{
+    RemoteState::Cue cue;
+    cue.index = rundown.current();
+    cue.count = rundown.count();
+    cue.title = rundown.titleAt(cue.index);
+    cue.next = rundown.titleAt(cue.index + 1);
+    cue.revision = rundown.revision();
+    return cue;
+}
+
+void wireRemoteRundown(RemoteConsole &c, RunningOrder *rundown)
+{
+    c.cue = [rundown](int index, int step, bool run, const QString &source) {
+        return step != 0 ? rundown->step(step, run, source) : rundown->cue(index, run, source);
+    };
+    c.rundownJson = [rundown] { return rundown->json(); };
+    c.putRundown = [rundown](const QByteArray &body, bool csv, const QString &source,
+                             QString *error) {
+        switch (rundown->replace(body, csv ? RunningOrder::Format::Csv : RunningOrder::Format::Json,
+                                 source, error)) {
+        case RunningOrder::Replaced::Ok:
+            return 200;
+        case RunningOrder::Replaced::Refused:
+            return 400;
+        case RunningOrder::Replaced::NotSaved:
+            break;
+        }
+        return 500;
+    };
+}
+
+} // namespace
 
 void wireRemote(MainWindow &w, RemoteHub &hub)
 {
@@ -125,17 +240,14 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
         bReset->click();
     };
     c.nudge = [countdown](int seconds) { countdown->nudge(seconds); };
-    c.until = [countdown](int h, int m, int s) {
-        // The wall clock in the system's time zone: a show runs to the time on the wall.
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        countdown->countTo(timeofday::nextOccurrence(now, QTime(h, m, s)) - now);
-    };
+    c.until = [countdown](int h, int m, int s) { countUntil(countdown, h * 3600 + m * 60 + s); };
     c.runAt = [start](int h, int m, int s, const QString &source) {
         start->arm(QTime(h, m, s), source);
     };
     c.disarm = [start] { start->disarm(); };
     c.log = [log](const QString &line) { log->LOG_APPEND(line); };
-    c.state = [fields, swGo, title, lamp, displays, start, clock] {
+    RunningOrder *rundown = w.runningOrder();
+    c.state = [fields, swGo, title, lamp, displays, start, clock, rundown] {
         RemoteState s;
         s.time = fields[0]->text() + QLatin1Char(':') + fields[1]->text() + QLatin1Char(':')
                  + fields[2]->text();
@@ -149,8 +261,10 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
         s.reachedZero = clock->reachedZero();
         s.overtime = clock->overtime();
         s.length = clock->length();
+        s.cue = cueState(*rundown);
         return s;
     };
+    wireRemoteRundown(c, rundown);
     hub.setConsole(std::move(c));
     hub.loadZones(QStringLiteral("ZONES.CFG"));
 
@@ -163,6 +277,7 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     if (health)
         QObject::connect(health, &HealthBook::changed, h, &RemoteHub::notifyChanged);
     QObject::connect(start, &TimedStart::changed, h, &RemoteHub::notifyChanged);
+    QObject::connect(rundown, &RunningOrder::changed, h, &RemoteHub::notifyChanged);
     QObject::connect(clock, &PresenterClock::changed, h, &RemoteHub::notifyChanged);
     QObject::connect(bReset, &QPushButton::clicked, clock, &PresenterClock::end);
 }
@@ -270,6 +385,11 @@ void takeOver(MainWindow &w, RemoteHub *hub, const Followed &f, qint64 msSincePu
         w.SW_GO->setChecked(now > 0);
         w.countdown()->SW_GO_Click();
     }
+    // The show's running order is this console's now, and kept as the main kept it.
+    RunningOrder *rundown = w.runningOrder();
+    rundown->setFollowing(false);
+    if (rundown->count() > 0)
+        rundown->save();
     // The main's armed start goes on here, named as this console's.
     const QTime startsAt = QTime::fromString(f.startsAt, QStringLiteral("HH:mm:ss"));
     if (startsAt.isValid() && w.timedStart())
@@ -277,6 +397,25 @@ void takeOver(MainWindow &w, RemoteHub *hub, const Followed &f, qint64 msSincePu
     // Every display is connected now, not at the next tick, and gets the time on connecting.
     w.TIM_IP_CON->start(1000);
     w.supervisor()->TIM_IP_CON_Timer();
+}
+
+} // namespace
+
+namespace {
+
+// The main's running order shown here, its list fetched when it changes; no
+// cue of this console's own while it follows.
+RundownFollower *followRundown(MainWindow &w, const followed::MainAddress &main)
+{
+    RunningOrder *order = w.runningOrder();
+    order->setFollowing(true);
+    EventLog *log = w.eventLog();
+    return new RundownFollower(
+        main,
+        [order](const QList<rundown::Segment> &segments, int current) {
+            order->follow(segments, current);
+        },
+        [log](const QString &message) { log->LOG_APPEND(message); }, &w);
 }
 
 } // namespace
@@ -300,7 +439,11 @@ Follower *wireStandby(MainWindow &w, const followed::MainAddress &main,
     const QString mainText = main.text;
     Follower::Hooks hooks;
     hooks.log = [log](const QString &message) { log->LOG_APPEND(message); };
-    hooks.show = [&w, hub](const Followed &f) { showFollowed(w, hub, f); };
+    RundownFollower *rundown = followRundown(w, main);
+    hooks.show = [&w, hub, rundown](const Followed &f) {
+        showFollowed(w, hub, f);
+        rundown->follow(f.cueRevision, f.cueIndex);
+    };
     hooks.lamp = [lamp, mainText](bool live, bool green) {
         lamp->setFillColor(live && green ? Supervisor::kLampGreen : Supervisor::kLampRed);
         const QString text = live ? QStringLiteral("STANDBY: the lamp of %1").arg(mainText)

@@ -99,6 +99,15 @@ bool fromJson(const QByteArray &json, Followed *out)
     const QJsonArray displays = o.value(QLatin1String("displays")).toArray();
     for (const QJsonValue &d : displays)
         f.list.append(d.toObject().value(QLatin1String("address")).toString());
+    const QJsonObject cue = o.value(QLatin1String("cue")).toObject();
+    const double index = cue.value(QLatin1String("index")).toDouble(-1);
+    const double revision = cue.value(QLatin1String("revision")).toDouble(-1);
+    // Whole numbers within bounds, or no running order at all.
+    if (index >= 0 && index <= 1e6 && index == int(index) && revision >= 0 && revision <= 2e9
+        && revision == double(qint64(revision))) {
+        f.cueIndex = int(index);
+        f.cueRevision = int(revision);
+    }
     *out = f;
     return true;
 }
