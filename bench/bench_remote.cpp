@@ -8,8 +8,13 @@
 //           QWebSocketServer. `presenter`: the same for the presenter's page.
 //  cost     the console's own thread's CPU with 98 displays and the countdown
 //           running, with 50 WebSocket viewers against none.
+//  cue      as command, with POST /api/cue stepping between two segments of a
+//           running order (the title saved, the current segment saved).
+//  rundown  a 200-segment RUNDOWN.CSV: its load, against reading the same file;
+//           the state a push carries, and its build time, with and without it.
 //
 //   rv38t-bench-remote [--rounds R] [--commands N] [--changes N] [--cost-seconds S]
+//                      [--only command|browser|cost|cue|rundown]
 //
 // Displays listen on 127.0.0.2..99 and the clients reach 127.0.0.1 only.
 
@@ -23,8 +28,10 @@
 #include "core/qtsockets.h"
 #include "links/addresslist.h"
 #include "links/supervisor.h"
+#include "core/rundown.h"
 #include "remote/remotehub.h"
 #include "remote/remoteserver.h"
+#include "rundown/runningorder.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -199,7 +206,7 @@ struct Console
 
 // ---- command -> frame
 
-int benchCommand(int rounds, int commands)
+int benchCommand(int rounds, int commands, bool cue)
 {
     bench::Peers peers;
     const quint16 consolePort = peers.addGroup(ConsoleGroup, 1);
@@ -216,6 +223,15 @@ int benchCommand(int rounds, int commands)
     console.window->INP_DELAY[0]->setText(QStringLiteral("00"));
     console.window->INP_DELAY[1]->setText(QStringLiteral("10"));
     console.window->INP_DELAY[2]->setText(QStringLiteral("00"));
+    if (cue) {
+        // Two segments a second apart: each cue changes one field and sends one frame.
+        QString why;
+        console.window->runningOrder()->replace("title,duration\nFirst,00:10:00\nSecond,00:10:01\n",
+                                                RunningOrder::Format::Csv, QString(), &why);
+        console.window->runningOrder()->cue(1, false, QString());
+    }
+    const char *path = cue ? "/api/cue" : "/api/nudge";
+    const char *name = cue ? "cue" : "command";
 
     // The baseline: parse the same request, write the same 7 bytes, answer.
     QTcpServer bare;
@@ -259,11 +275,13 @@ int benchCommand(int rounds, int commands)
                 }
                 for (int k = 0; k < commands; ++k) {
                     // +1 then -1: 00:10:00 <-> 00:10:01, one field and one frame each.
-                    const std::string body = k % 2 ? R"({"seconds":-1})" : R"({"seconds":1})";
+                    const std::string body
+                        = cue ? (k % 2 ? R"({"step":-1})" : R"({"step":1})")
+                              : (k % 2 ? R"({"seconds":-1})" : R"({"seconds":1})");
                     reached = false;
                     peers.arm(g, 7);
                     const std::int64_t t0 = bench::nowNs();
-                    c.send(post("/api/nudge", body, port));
+                    c.send(post(path, body, port));
                     const auto deadline
                         = std::chrono::steady_clock::now() + std::chrono::seconds(5);
                     while (!reached && std::chrono::steady_clock::now() < deadline)
@@ -285,10 +303,10 @@ int benchCommand(int rounds, int commands)
         }
     }
     const double c = median(medC), b = median(medB);
-    std::printf("command rounds=%d commands_per_round=%d lost=%d\n", rounds, commands, lost);
-    std::printf("command console_median_ms=%.3f spread=%.3f..%.3f baseline_median_ms=%.3f "
+    std::printf("%s rounds=%d commands_per_round=%d lost=%d\n", name, rounds, commands, lost);
+    std::printf("%s console_median_ms=%.3f spread=%.3f..%.3f baseline_median_ms=%.3f "
                 "spread=%.3f..%.3f ratio=%.2f\n",
-                c, minmax(medC).first, minmax(medC).second, b, minmax(medB).first,
+                name, c, minmax(medC).first, minmax(medC).second, b, minmax(medB).first,
                 minmax(medB).second, b > 0 ? c / b : 0);
     peers.stop();
     return lost ? 1 : 0;
@@ -481,6 +499,74 @@ int benchCost(int rounds, int seconds)
     return 0;
 }
 
+// ---- a 200-segment running order: load, push size, state build
+
+int benchRundown(int rounds)
+{
+    Console console;
+    if (!console.start(0, 1024, true)) {
+        std::fprintf(stderr, "rundown: set-up failed\n");
+        return 1;
+    }
+    // Titles and notes of a real show's length.
+    QByteArray csv = "title;duration;until;note;auto\r\n";
+    for (int i = 0; i < rundown::kMaxSegments; ++i)
+        csv += "Segment " + QByteArray::number(i + 1) + ": a title of some length;00:"
+               + QByteArray::number(10 + i % 50) + ":00;;\"Cue lights, music bed\r\nmic "
+               + QByteArray::number(i % 8) + "\";" + (i % 3 ? "" : "yes") + "\r\n";
+    QFile file(QStringLiteral("RUNDOWN.CSV"));
+    file.open(QIODevice::WriteOnly);
+    file.write(csv);
+    file.close();
+    RunningOrder &order = *console.window->runningOrder();
+    const QByteArray without = console.hub.stateJson();
+    std::vector<double> loadC, loadB, stateC, stateB;
+    const auto ms = [](const std::function<void()> &f) {
+        QElapsedTimer t;
+        t.start();
+        f();
+        return double(t.nsecsElapsed()) / 1e6;
+    };
+    const auto stateMs = [&] {
+        std::vector<double> v;
+        for (int k = 0; k < 200; ++k)
+            v.push_back(ms([&] { console.hub.stateJson(); }));
+        return median(v);
+    };
+    for (int r = 0; r < rounds; ++r) {
+        std::vector<double> c, b;
+        for (int k = 0; k < 20; ++k) {
+            c.push_back(ms([&] { order.load(); }));
+            b.push_back(ms([&] {
+                QFile f(QStringLiteral("RUNDOWN.CSV"));
+                f.open(QIODevice::ReadOnly);
+                f.readAll();
+            }));
+        }
+        loadC.push_back(median(c));
+        loadB.push_back(median(b));
+        order.follow({}, 0);
+        stateB.push_back(stateMs());
+        order.load();
+        order.cue(100, false, QString());
+        stateC.push_back(stateMs());
+    }
+    const QByteArray with = console.hub.stateJson();
+    std::printf("rundown segments=%d file_bytes=%d rounds=%d\n", order.count(), int(csv.size()),
+                rounds);
+    std::printf("rundown load console_median_ms=%.3f spread=%.3f..%.3f baseline_median_ms=%.3f "
+                "spread=%.3f..%.3f ratio=%.2f\n",
+                median(loadC), minmax(loadC).first, minmax(loadC).second, median(loadB),
+                minmax(loadB).first, minmax(loadB).second, median(loadC) / median(loadB));
+    std::printf("rundown state console_median_ms=%.4f spread=%.4f..%.4f baseline_median_ms=%.4f "
+                "spread=%.4f..%.4f ratio=%.2f\n",
+                median(stateC), minmax(stateC).first, minmax(stateC).second, median(stateB),
+                minmax(stateB).first, minmax(stateB).second, median(stateC) / median(stateB));
+    std::printf("rundown push bytes_without=%d bytes_with=%d added=%d\n", int(without.size()),
+                int(with.size()), int(with.size() - without.size()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -504,7 +590,11 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     int status = 0;
     if (only.isEmpty() || only == QLatin1String("command"))
-        status |= benchCommand(rounds, commands);
+        status |= benchCommand(rounds, commands, false);
+    if (only.isEmpty() || only == QLatin1String("cue"))
+        status |= benchCommand(rounds, commands, true);
+    if (only.isEmpty() || only == QLatin1String("rundown"))
+        status |= benchRundown(rounds);
     if (only.isEmpty() || only == QLatin1String("browser"))
         status |= benchBrowser(rounds, changes, QStringLiteral("/"), "browser");
     if (only.isEmpty() || only == QLatin1String("presenter"))

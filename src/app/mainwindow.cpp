@@ -8,6 +8,7 @@
 #include "core/socketlayer.h"
 #include "countdown/countdown.h"
 #include "links/addresslist.h"
+#include "rundown/runningorder.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -334,6 +335,8 @@ void MainWindow::Form_Load()
     // No known display: open the configuration panel, ready for a first address.
     if (m_rooms.list->count() == 0)
         SW_CFG->setChecked(true);
+    // The running order, when the operator made one: no file, nothing happens.
+    m_rooms.rundown->load();
 }
 
 void MainWindow::SW_CFG_Click()
@@ -355,6 +358,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // A title typed and not yet left would be lost: save it as leaving it would.
     if (focusWidget() == INP_TITLE)
         m_rooms.title->INP_TITLE_LostFocus();
+    // A cue a moment ago has its title and segment still to save.
+    m_rooms.rundown->flushSaves();
     QWidget::closeEvent(event);
 }
 

@@ -3,6 +3,7 @@
 #include "aids/eventlog.h"
 #include "aids/title.h"
 #include "app/mainwindow.h"
+#include "app/rundownwindow.h"
 #include "controls/controls.h"
 #include "core/cfgfile.h"
 #include "core/socketarray.h"
@@ -17,16 +18,93 @@
 #include "links/supervisor.h"
 #include "remote/remotehub.h"
 #include "remote/zones.h"
+#include "rundown/runningorder.h"
 #include "standby/follower.h"
 #include "standby/mainlink.h"
+#include "standby/rundownfollower.h"
 #include "standby/standbyroom.h"
 
 #include <QCheckBox>
 #include <QDateTime>
 #include <QListWidget>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
+
+namespace {
+
+// The time to the next such local time of day, on the wall clock in the
+// system's time zone: a show runs to the time on the wall.
+void countUntil(Countdown *countdown, int secondOfDay)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    countdown->countTo(timeofday::nextOccurrence(now, QTime(0, 0).addSecs(secondOfDay)) - now);
+}
+
+// A segment loads as the operator's typing would: the title into its field
+// and saved, the time into the three fields, each write sending its frame.
+void wireRunningOrder(MainWindow &w, Rooms &r)
+{
+    RunningOrder::Hooks hooks;
+    EventLog *log = r.log;
+    TitleField *titleField = w.INP_TITLE;
+    Title *title = r.title;
+    const std::array<DelayField *, 3> fields = w.INP_DELAY;
+    Countdown *countdown = r.countdown;
+    QCheckBox *swGo = w.SW_GO;
+    TimedStart *start = r.start;
+    hooks.log = [log](const QString &message) { log->LOG_APPEND(message); };
+    hooks.setTitle = [titleField](const QString &text) { titleField->setText(text); };
+    hooks.saveTitle = [title] { title->INP_TITLE_LostFocus(); };
+    hooks.setTime = [fields](int seconds) {
+        fields[0]->setText(timemath::twoDigits(seconds / 3600));
+        fields[1]->setText(timemath::twoDigits(seconds / 60 % 60));
+        fields[2]->setText(timemath::twoDigits(seconds % 60));
+    };
+    hooks.until = [countdown](int secondOfDay) { countUntil(countdown, secondOfDay); };
+    // A run asked for is the plain run: it disarms an armed start.
+    hooks.run = [swGo, start] {
+        start->disarm();
+        swGo->setChecked(true);
+    };
+    hooks.maxTitle = [titleField] { return titleField->maxLength(); };
+    r.rundown = new RunningOrder(std::move(hooks), &w);
+    RunningOrder *rundown = r.rundown;
+    QObject::connect(r.countdown, &Countdown::reachedZero, rundown, &RunningOrder::reachedZero);
+
+    // The window's keys: a failure is one log line, never a dialog.
+    const auto stepKey = [&w, rundown, log](QKeyCombination keys, int delta) {
+        auto *shortcut = new QShortcut(QKeySequence(keys), &w);
+        QObject::connect(shortcut, &QShortcut::activated, rundown, [rundown, log, delta] {
+            const QString why = rundown->step(delta, false, QString());
+            if (!why.isEmpty())
+                log->LOG_APPEND(QStringLiteral("CUE: ") + why);
+        });
+    };
+    stepKey(Qt::CTRL | Qt::Key_PageDown, 1);
+    stepKey(Qt::CTRL | Qt::Key_PageUp, -1);
+    auto *open = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), &w);
+    QObject::connect(open, &QShortcut::activated, &w, [&w] { openRundownWindow(w); });
+}
+
+} // namespace
+
+RundownWindow *openRundownWindow(MainWindow &w)
+{
+    auto *window = w.findChild<RundownWindow *>(QString(), Qt::FindDirectChildrenOnly);
+    if (!window) {
+        // Its own top-level window, closed with the console's.
+        window = new RundownWindow(*w.runningOrder(), &w);
+        EventLog *log = w.eventLog();
+        window->setLog([log](const QString &message) { log->LOG_APPEND(message); });
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
 
 namespace {
 
@@ -174,6 +252,37 @@ StandbyRoom *wireStandbyRoom(MainWindow &w, const Rooms &r)
         }
     };
     auto *room = new StandbyRoom(std::move(c), &w);
+    // The main's running order: its list fetched whenever it changes, no cue of
+    // this console's own while it follows, kept as the main kept it at a takeover.
+    RunningOrder *order = r.rundown;
+    const auto fetcher = std::make_shared<QPointer<RundownFollower>>();
+    QObject::connect(room, &StandbyRoom::followingChanged, &w,
+                     [&w, order, fetcher, log](const QString &main) {
+                         if (*fetcher)
+                             (*fetcher)->deleteLater();
+                         *fetcher = nullptr;
+                         followed::MainAddress where;
+                         QString error;
+                         if (main.isEmpty() || !followed::parseMain(main, &where, &error))
+                             return;
+                         order->setFollowing(true);
+                         *fetcher = new RundownFollower(
+                             where,
+                             [order](const QList<rundown::Segment> &segments, int current) {
+                                 order->follow(segments, current);
+                             },
+                             [log](const QString &line) { log->LOG_APPEND(line); }, &w);
+                     });
+    room->addView(
+        [fetcher](const Followed &f) {
+            if (*fetcher)
+                (*fetcher)->follow(f.cueRevision, f.cueIndex);
+        },
+        [order](const Followed &) {
+            order->setFollowing(false);
+            if (order->count() > 0)
+                order->save();
+        });
     followed::Rules rules;
     rules.titleLength = w.INP_TITLE->maxLength();
     rules.entryLength = w.INP_IP->maxLength();
@@ -249,6 +358,7 @@ Rooms wireRooms(MainWindow &w)
     QObject::connect(w.SW_GO, &QCheckBox::clicked, r.start, &TimedStart::disarm);
     QObject::connect(w.B_RESET, &QPushButton::clicked, r.start, &TimedStart::disarm);
 
+    wireRunningOrder(w, r);
     r.standby = wireStandbyRoom(w, r);
     StandbyRoom *standby = r.standby;
     *standbyNote = [standby] { return standby->standbyNote(); };
@@ -262,6 +372,42 @@ Rooms wireRooms(MainWindow &w)
     });
     return r;
 }
+
+namespace {
+
+RemoteState::Cue cueState(const RunningOrder &rundown)
+{
+    RemoteState::Cue cue;
+    cue.index = rundown.current();
+    cue.count = rundown.count();
+    cue.title = rundown.titleAt(cue.index);
+    cue.next = rundown.titleAt(cue.index + 1);
+    cue.revision = rundown.revision();
+    return cue;
+}
+
+void wireRemoteRundown(RemoteConsole &c, RunningOrder *rundown)
+{
+    c.cue = [rundown](int index, int step, bool run, const QString &source) {
+        return step != 0 ? rundown->step(step, run, source) : rundown->cue(index, run, source);
+    };
+    c.rundownJson = [rundown] { return rundown->json(); };
+    c.putRundown = [rundown](const QByteArray &body, bool csv, const QString &source,
+                             QString *error) {
+        switch (rundown->replace(body, csv ? RunningOrder::Format::Csv : RunningOrder::Format::Json,
+                                 source, error)) {
+        case RunningOrder::Replaced::Ok:
+            return 200;
+        case RunningOrder::Replaced::Refused:
+            return 400;
+        case RunningOrder::Replaced::NotSaved:
+            break;
+        }
+        return 500;
+    };
+}
+
+} // namespace
 
 void wireRemote(MainWindow &w, RemoteHub &hub)
 {
@@ -302,17 +448,14 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
         bReset->click();
     };
     c.nudge = [countdown](int seconds) { countdown->nudge(seconds); };
-    c.until = [countdown](int h, int m, int s) {
-        // The wall clock in the system's time zone: a show runs to the time on the wall.
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        countdown->countTo(timeofday::nextOccurrence(now, QTime(h, m, s)) - now);
-    };
+    c.until = [countdown](int h, int m, int s) { countUntil(countdown, h * 3600 + m * 60 + s); };
     c.runAt = [start](int h, int m, int s, const QString &source) {
         start->arm(QTime(h, m, s), source);
     };
     c.disarm = [start] { start->disarm(); };
     c.log = [log](const QString &line) { log->LOG_APPEND(line); };
-    c.state = [fields, swGo, title, lamp, displays, start, clock, standby] {
+    RunningOrder *rundown = w.runningOrder();
+    c.state = [fields, swGo, title, lamp, displays, start, clock, standby, rundown] {
         RemoteState s;
         s.time = fields[0]->text() + QLatin1Char(':') + fields[1]->text() + QLatin1Char(':')
                  + fields[2]->text();
@@ -327,8 +470,10 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
         s.reachedZero = clock->reachedZero();
         s.overtime = clock->overtime();
         s.length = clock->length();
+        s.cue = cueState(*rundown);
         return s;
     };
+    wireRemoteRundown(c, rundown);
     hub.setConsole(std::move(c));
     hub.loadZones(QStringLiteral("ZONES.CFG"));
 
@@ -341,6 +486,7 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     if (health)
         QObject::connect(health, &HealthBook::changed, h, &RemoteHub::notifyChanged);
     QObject::connect(start, &TimedStart::changed, h, &RemoteHub::notifyChanged);
+    QObject::connect(rundown, &RunningOrder::changed, h, &RemoteHub::notifyChanged);
     QObject::connect(clock, &PresenterClock::changed, h, &RemoteHub::notifyChanged);
     QObject::connect(bReset, &QPushButton::clicked, clock, &PresenterClock::end);
 
@@ -351,8 +497,8 @@ void wireRemote(MainWindow &w, RemoteHub &hub)
     QObject::connect(h, &RemoteHub::joined, standby, &StandbyRoom::standbyJoined);
     QObject::connect(h, &RemoteHub::left, standby, &StandbyRoom::standbyLeft);
     // The presenter's view follows the main's, and is kept at a takeover.
-    standby->setPresenter([h](const Followed &f) { followPresenter(h, f); },
-                          [&w, h](const Followed &f) { keepPresenter(w, h, f); });
+    standby->addView([h](const Followed &f) { followPresenter(h, f); },
+                     [&w, h](const Followed &f) { keepPresenter(w, h, f); });
 }
 
 Follower *wireStandby(MainWindow &w, const followed::MainAddress &main,

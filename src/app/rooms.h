@@ -11,6 +11,8 @@ class EventLog;
 class HealthBook;
 class MainWindow;
 class RemoteHub;
+class RunningOrder;
+class RundownWindow;
 class Supervisor;
 class TimedStart;
 class TimeFrameSender;
@@ -36,11 +38,15 @@ struct Rooms
     HealthBook *health = nullptr;
     TimedStart *start = nullptr;    // a start armed for a time of day (remote control)
     StandbyRoom *standby = nullptr; // who drives the displays: this console, or a main it follows
+    RunningOrder *rundown = nullptr;
 };
 
 // The one composition point: builds every room over the window's controls and
 // sockets, owned by the window, and wires them to each other.
 Rooms wireRooms(MainWindow &window);
+
+// The running order's list window (Ctrl+O), made on first use.
+RundownWindow *openRundownWindow(MainWindow &window);
 
 // Wires the remote control's seam to the window: every remote action is the
 // program write an operator's action makes, and every change is reported.

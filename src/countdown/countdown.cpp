@@ -70,8 +70,12 @@ void Countdown::TIM_REBOUR_Timer()
     const double sum = timemath::numericValue(m_fields[1]->text())
                        + timemath::numericValue(m_fields[2]->text())
                        + timemath::numericValue(m_fields[0]->text());
-    if (sum == 0)
+    if (sum == 0) {
         m_swGo->setChecked(false);
+        // After the stop has run its course: whoever loads the next segment
+        // starts from a stopped countdown.
+        emit reachedZero();
+    }
 }
 
 void Countdown::nudge(int seconds)

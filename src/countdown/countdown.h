@@ -41,6 +41,10 @@ public:
     // never before it. Stopped, only the fields change.
     void countTo(qint64 msLeft);
 
+signals:
+    // The tick that wrote zero has stopped the countdown (not a pause, nor Reset).
+    void reachedZero();
+
 private:
     void setNextTickIn(qint64 ms);
 

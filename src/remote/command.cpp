@@ -9,6 +9,7 @@
 #include <QList>
 
 #include <cmath>
+#include <limits>
 
 QString Command::logText() const
 {
@@ -42,6 +43,11 @@ QString Command::logText() const
             .arg(QString(text).replace(QLatin1Char('"'), QStringLiteral("\"\"")));
     case Kind::Blackout:
         return on ? QStringLiteral("BLACKOUT ON") : QStringLiteral("BLACKOUT OFF");
+    case Kind::Cue:
+        // The running order logs the cue itself, with the segment it loaded.
+        if (cueStep != 0)
+            return cueStep > 0 ? QStringLiteral("CUE +1") : QStringLiteral("CUE -1");
+        return QStringLiteral("CUE %1").arg(cueIndex);
     }
     return QString();
 }
@@ -285,6 +291,8 @@ Parsed parseCommandBody(const QByteArray &path, const QByteArray &body)
                 400, QStringLiteral("give \"time\": \"HH:MM:SS\", or hours, minutes and seconds"));
         return timeCommand(v[0], v[1], v[2]);
     }
+    if (path == "/api/cue")
+        return parseCueBody(body);
     if (path == "/api/nudge") {
         const QJsonValue s = o.value(QLatin1String("seconds"));
         if (s.isUndefined())
@@ -343,7 +351,7 @@ struct Entry
     Route::Kind kind;
 };
 
-const Entry *entryFor(const QByteArray &path)
+const Entry *entryFor(const QByteArray &path, const QByteArray &method)
 {
     static const Entry table[] = {
         {"/", "GET", Route::Kind::DisplayPage},
@@ -360,36 +368,54 @@ const Entry *entryFor(const QByteArray &path)
         {"/api/zones", "POST", Route::Kind::Command},
         {"/api/message", "POST", Route::Kind::Command},
         {"/api/blackout", "POST", Route::Kind::Command},
+        {"/api/cue", "POST", Route::Kind::Command},
+        {"/api/rundown", "GET", Route::Kind::Rundown},
+        {"/api/rundown", "PUT", Route::Kind::RundownPut},
     };
+    // The entry for this method, else the path's first (a 405 names its methods).
+    const Entry *found = nullptr;
     for (const Entry &e : table) {
-        if (path == e.path)
-            return &e;
+        if (path == e.path && (!found || method == e.method))
+            found = &e;
     }
-    return nullptr;
+    return found;
+}
+
+// The methods a path takes, for the Allow field.
+QByteArray methodsOf(const QByteArray &path)
+{
+    QByteArray out;
+    for (const char *m : {"GET", "POST", "PUT"}) {
+        const Entry *e = entryFor(path, m);
+        if (e && e->method == QByteArray(m))
+            out += (out.isEmpty() ? "" : ", ") + QByteArray(m);
+    }
+    return out;
 }
 
 } // namespace
 
 bool isCommand(const QByteArray &method, const QByteArray &target)
 {
-    const Entry *e = entryFor(pathOf(target));
-    return e && e->kind == Route::Kind::Command && method == e->method;
+    const Entry *e = entryFor(pathOf(target), method);
+    return e && (e->kind == Route::Kind::Command || e->kind == Route::Kind::RundownPut)
+           && method == e->method;
 }
 
 Route route(const QByteArray &method, const QByteArray &target, const QByteArray &body)
 {
     Route r;
     const QByteArray path = pathOf(target);
-    const Entry *e = entryFor(path);
+    const Entry *e = entryFor(path, method);
     if (!e) {
         r.parsed = Parsed::fail(404, QStringLiteral("no such path"));
         return r;
     }
     if (method != e->method) {
-        r.parsed
-            = Parsed::fail(405, QStringLiteral("%1 takes %2 only")
-                                    .arg(QString::fromLatin1(e->path), QLatin1String(e->method)));
-        r.allow = e->method;
+        r.allow = methodsOf(path);
+        r.parsed = Parsed::fail(
+            405, QStringLiteral("%1 takes %2 only")
+                     .arg(QString::fromLatin1(e->path), QString::fromLatin1(r.allow)));
         return r;
     }
     r.kind = e->kind;
@@ -488,7 +514,60 @@ Parsed parseOsc(const QByteArray &path, const QList<OscArg> &args)
             return Parsed::fail(400, QStringLiteral("/rv38t/blackout takes one int32, 0 or 1"));
         return blackoutCommand(v == 1);
     }
+    if (path == "/rv38t/cue" || path.startsWith("/rv38t/cue/"))
+        return parseCueOsc(path, args);
     return Parsed::fail(404, QStringLiteral("no such OSC address"));
+}
+
+Parsed parseCueBody(const QByteArray &body)
+{
+    QJsonObject o;
+    QString error;
+    if (!jsonObject(body, &o, &error))
+        return Parsed::fail(400, error);
+    Command c = simple(Command::Kind::Cue);
+    const QJsonValue index = o.value(QLatin1String("index"));
+    const QJsonValue step = o.value(QLatin1String("step"));
+    const QJsonValue run = o.value(QLatin1String("run"));
+    if (index.isUndefined() == step.isUndefined())
+        return Parsed::fail(400, QStringLiteral("give \"index\": N or \"step\": 1 or -1"));
+    if (!index.isUndefined()
+        && !wholeNumber(index, 1, std::numeric_limits<int>::max(), &c.cueIndex))
+        return Parsed::fail(400, QStringLiteral("index must be a whole number from 1"));
+    if (!step.isUndefined() && (!wholeNumber(step, -1, 1, &c.cueStep) || c.cueStep == 0))
+        return Parsed::fail(400, QStringLiteral("step must be 1 or -1"));
+    if (!run.isUndefined() && !run.isBool())
+        return Parsed::fail(400, QStringLiteral("run must be true or false"));
+    c.run = run.toBool();
+    return Parsed::of(c);
+}
+
+Parsed parseCueOsc(const QByteArray &path, const QList<OscArg> &args)
+{
+    Command c = simple(Command::Kind::Cue);
+    if (path == "/rv38t/cue/next" || path == "/rv38t/cue/prev") {
+        // A trigger: a value some senders add is ignored.
+        c.cueStep = path == "/rv38t/cue/next" ? 1 : -1;
+        return Parsed::of(c);
+    }
+    if (path != "/rv38t/cue")
+        return Parsed::fail(404, QStringLiteral("no such OSC address"));
+    double v = 0;
+    if (args.size() == 1 && (args[0].type == 'i' || args[0].type == 'h'))
+        v = static_cast<double>(args[0].integer);
+    else if (args.size() == 1 && (args[0].type == 'f' || args[0].type == 'd'))
+        v = args[0].real;
+    else
+        return Parsed::fail(400, QStringLiteral("/rv38t/cue takes one int32"));
+    if (!std::isfinite(v) || v != std::floor(v) || v < 1 || v > 1e9)
+        return Parsed::fail(400, QStringLiteral("/rv38t/cue takes a segment number from 1"));
+    c.cueIndex = static_cast<int>(v);
+    return Parsed::of(c);
+}
+
+bool isCsv(const QByteArray &contentType)
+{
+    return contentType.split(';').first().trimmed().toLower() == "text/csv";
 }
 
 } // namespace remotecmd

@@ -17,7 +17,8 @@ struct Command
         Disarm,
         Zones,
         Message,
-        Blackout
+        Blackout,
+        Cue
     };
 
     Kind kind = Kind::Run;
@@ -32,6 +33,11 @@ struct Command
     bool hasText = false;
     int visible = -1;
     bool on = false; // Blackout
+    // Cue: a segment of the running order by its number (from 1), or a step
+    // (+1, -1) from the current one; `run` runs it once loaded.
+    int cueIndex = 0;
+    int cueStep = 0;
+    bool run = false;
 
     // What the event log names after the source: "TIME 00:01:30", "RUN", "NUDGE -60",
     // "UNTIL 20:00:00", "RUN AT 19:30:00", "ZONES 00:05:00 00:01:00", "MESSAGE \"Wrap up\"",
@@ -41,7 +47,8 @@ struct Command
     {
         return kind == o.kind && hours == o.hours && minutes == o.minutes && seconds == o.seconds
                && warning == o.warning && danger == o.danger && text == o.text
-               && hasText == o.hasText && visible == o.visible && on == o.on;
+               && hasText == o.hasText && visible == o.visible && on == o.on
+               && cueIndex == o.cueIndex && cueStep == o.cueStep && run == o.run;
     }
 };
 
@@ -98,14 +105,27 @@ QString messageError(const QString &text);
 // a command carries its parsed value.
 struct Route
 {
-    enum class Kind { None, DisplayPage, ControlPage, PresenterPage, State, Push, Command };
+    // Rundown: GET /api/rundown; RundownPut: its replacement, whose body the
+    // server hands to the running order as it came.
+    enum class Kind {
+        None,
+        DisplayPage,
+        ControlPage,
+        PresenterPage,
+        State,
+        Push,
+        Command,
+        Rundown,
+        RundownPut
+    };
     Kind kind = Kind::None;
     Parsed parsed;    // for Command, and for None: the error to answer with
     QByteArray allow; // for 405: the methods the path takes
 };
 
-// Whether a request is a command (a POST to one of the command paths), from its
-// head alone: who may send it is settled before its body is read.
+// Whether a request is a command (a POST to one of the command paths, or the
+// running order's replacement), from its head alone: who may send it is
+// settled before its body is read.
 bool isCommand(const QByteArray &method, const QByteArray &target);
 
 // The whole request to action mapping: method, path (a query string is ignored)
@@ -124,5 +144,16 @@ struct OscArg
     QString text;
 };
 Parsed parseOsc(const QByteArray &path, const QList<OscArg> &args);
+
+// The running order's paths: POST /api/cue's body ({"index":N} or {"step":±1},
+// and "run":true), and the OSC cue addresses (/rv38t/cue/next, /rv38t/cue/prev,
+// /rv38t/cue ,i). Whether the segment exists is the running order's to say.
+Parsed parseCueBody(const QByteArray &body);
+Parsed parseCueOsc(const QByteArray &path, const QList<OscArg> &args);
+// A replacement's body is CSV by its Content-Type ("text/csv"), JSON otherwise.
+bool isCsv(const QByteArray &contentType);
+// The running order's replacement may be larger than a command: a list of 200
+// segments with their notes.
+constexpr int kMaxRundownBody = 512 * 1024;
 
 } // namespace remotecmd

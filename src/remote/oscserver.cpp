@@ -212,7 +212,12 @@ void OscServer::onReadyRead()
                 emit refused(who, why);
                 break;
             }
-            m_hub.execute(d.parsed.command, QStringLiteral("OSC ") + who);
+            // A cue out of range is refused by the running order itself.
+            if (const QString why = m_hub.execute(d.parsed.command, QStringLiteral("OSC ") + who);
+                !why.isEmpty()) {
+                ++m_refused;
+                emit refused(who, why);
+            }
             break;
         }
     }

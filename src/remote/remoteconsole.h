@@ -36,6 +36,17 @@ struct RemoteState
     QString message;
     bool messageVisible = true;
     bool blackout = false;
+
+    // The running order's current segment; the list itself is GET /api/rundown's.
+    struct Cue
+    {
+        int index = 0; // from 1; 0 when none is loaded
+        int count = 0;
+        QString title;
+        QString next;     // what the next step loads
+        int revision = 0; // changes with every new list: a follower fetches it again
+    };
+    Cue cue;
 };
 
 // What the presenter's view is given besides the countdown, as a standby
@@ -58,7 +69,7 @@ namespace remotestate {
 //  "role": "main"|"standby", "following": "HOST:PORT"|"", "startsAt", "term",
 //  "standbys": ["HOST:PORT", ...], "zones": {"warning", "danger"}, "zone",
 //  "message": {"text", "visible"}, "overtime": "HH:MM:SS"|"", "blackout",
-//  "length": "HH:MM:SS"|""}, compact.
+//  "length": "HH:MM:SS"|"", "cue": {"index", "count", "title", "next", "revision"}}, compact.
 QByteArray toJson(const RemoteState &state);
 } // namespace remotestate
 
@@ -79,4 +90,13 @@ struct RemoteConsole
     std::function<void()> disarm;
     std::function<void(const QString &line)> log;
     std::function<RemoteState()> state;
+
+    // The running order. `cue` loads segment `index` (from 1), or steps by
+    // `step` when it is not 0, and runs it when `run`; it logs the cue with
+    // `source` and gives an error text, or empty when the segment is loaded.
+    std::function<QString(int index, int step, bool run, const QString &source)> cue;
+    std::function<QByteArray()> rundownJson;
+    // Checks and saves a new list (CSV or JSON): the HTTP status, and the error.
+    std::function<int(const QByteArray &body, bool csv, const QString &source, QString *error)>
+        putRundown;
 };

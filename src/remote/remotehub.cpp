@@ -40,10 +40,14 @@ QString RemoteHub::rejection(const Command &command) const
     return zones::conflict({c.warning, c.danger});
 }
 
-void RemoteHub::execute(const Command &command, const QString &source)
+QString RemoteHub::execute(const Command &command, const QString &source)
 {
-    if (!refusal().isEmpty() || !rejection(command).isEmpty())
-        return; // the servers answer the refusal; nothing may change here
+    if (!refusal().isEmpty())
+        return refusal(); // the servers answer the refusal; nothing may change here
+    if (const QString why = rejection(command); !why.isEmpty())
+        return why;
+    if (command.kind == Command::Kind::Cue)
+        return cue(command, source);
     const Command c = completed(command);
     // The line comes first, so the log reads cause before effect.
     log(source + QStringLiteral("= ") + c.logText());
@@ -93,8 +97,37 @@ void RemoteHub::execute(const Command &command, const QString &source)
     case Command::Kind::Blackout:
         m_presenter.blackout = c.on;
         notifyChanged();
+    case Command::Kind::Cue:
         break;
     }
+    return QString();
+}
+
+QString RemoteHub::cue(const Command &c, const QString &source)
+{
+    // The running order logs the cue with the segment it names, or refuses it unlogged.
+    if (!m_console.cue)
+        return QStringLiteral("no running order here");
+    return m_console.cue(c.cueIndex, c.cueStep, c.run, source);
+}
+
+QByteArray RemoteHub::rundownJson() const
+{
+    return m_console.rundownJson ? m_console.rundownJson()
+                                 : QByteArray(R"({"items":[],"current":0})");
+}
+
+int RemoteHub::putRundown(const QByteArray &body, bool csv, const QString &source, QString *error)
+{
+    if (!refusal().isEmpty()) {
+        *error = refusal();
+        return 409;
+    }
+    if (!m_console.putRundown) {
+        *error = QStringLiteral("no running order here");
+        return 404;
+    }
+    return m_console.putRundown(body, csv, source, error);
 }
 
 void RemoteHub::log(const QString &line)

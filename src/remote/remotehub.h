@@ -17,7 +17,9 @@ public:
     void setConsole(RemoteConsole console);
 
     // `source` is what the log line starts with: "REMOTE 127.0.0.1", "OSC 10.0.0.5".
-    void execute(const Command &command, const QString &source);
+    // An error text when the command could not be carried out (a cue out of
+    // range), empty otherwise.
+    QString execute(const Command &command, const QString &source);
     // Why `command` cannot be carried out now, "" when it can: a threshold that
     // would put danger above the warning it leaves. The servers answer it, 400.
     QString rejection(const Command &command) const;
@@ -44,6 +46,9 @@ public:
     void standbyLeft(const QString &address);
     // An announcement not taken: without the shared token the pair is not fenced.
     void standbyNotFenced(const QString &address);
+    // The running order: GET /api/rundown's answer, and PUT's (the HTTP status).
+    QByteArray rundownJson() const;
+    int putRundown(const QByteArray &body, bool csv, const QString &source, QString *error);
 
     RemoteState state() const;
     QByteArray stateJson() const;
@@ -64,6 +69,7 @@ public:
 
 private:
     void flush();
+    QString cue(const Command &command, const QString &source);
     Command completed(const Command &command) const;
     void log(const QString &line);
 

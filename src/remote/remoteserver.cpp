@@ -25,6 +25,7 @@ namespace {
 const QByteArray kControlFields
     = "X-Frame-Options: SAMEORIGIN\r\nContent-Security-Policy: frame-ancestors 'self'\r\n";
 } // namespace
+#include <algorithm>
 
 RemoteServer::RemoteServer(RemoteHub &hub, QObject *parent)
     : QObject(parent), m_hub(hub), m_tcp(new QTcpServer(this))
@@ -141,7 +142,8 @@ void RemoteServer::onNewConnection()
 {
     HttpConnection::Limits limits;
     limits.maxHead = m_limits.maxHead;
-    limits.maxBody = m_limits.maxBody;
+    // The connection reads up to the larger bound; the head settles which one applies.
+    limits.maxBody = std::max(m_limits.maxBody, m_limits.maxRundownBody);
     limits.maxBacklog = m_limits.maxViewerBacklog;
     limits.idleMs = m_limits.idleMs;
     limits.requestMs = m_limits.requestMs;
@@ -239,8 +241,10 @@ HttpConnection::Handler::Next RemoteServer::headReceived(HttpConnection &c, cons
             return Next::Answered;
         }
     }
-    if (head.contentLength > m_limits.maxBody) {
-        c.answerError(413, QStringLiteral("body larger than %1 bytes").arg(m_limits.maxBody));
+    const bool rundownPut = head.method == "PUT" && path == "/api/rundown";
+    const qint64 maxBody = rundownPut ? m_limits.maxRundownBody : m_limits.maxBody;
+    if (head.contentLength > maxBody) {
+        c.answerError(413, QStringLiteral("body larger than %1 bytes").arg(maxBody));
         return Next::Answered;
     }
     return Next::ReadBody;
@@ -280,10 +284,33 @@ void RemoteServer::requestReceived(HttpConnection &c, const HttpHead &head, cons
             c.answerError(400, why);
             return;
         }
-        m_hub.execute(r.parsed.command, QStringLiteral("REMOTE ") + c.peer().toString());
+        if (const QString why
+            = m_hub.execute(r.parsed.command, QStringLiteral("REMOTE ") + c.peer().toString());
+            !why.isEmpty()) {
+            c.answerError(400, why);
+            return;
+        }
         c.answer(200, "application/json", m_hub.stateJson());
         return;
+    case remotecmd::Route::Kind::Rundown:
+        c.answer(200, "application/json", m_hub.rundownJson());
+        return;
+    case remotecmd::Route::Kind::RundownPut:
+        answerRundownPut(c, head, body);
+        return;
     }
+}
+
+void RemoteServer::answerRundownPut(HttpConnection &c, const HttpHead &head, const QByteArray &body)
+{
+    QString error;
+    const int status = m_hub.putRundown(body, remotecmd::isCsv(head.field("content-type")),
+                                        QStringLiteral("REMOTE ") + c.peer().toString(), &error);
+    if (status != 200) {
+        c.answerError(status, error);
+        return;
+    }
+    c.answer(200, "application/json", m_hub.rundownJson());
 }
 
 bool RemoteServer::makeViewerRoom(const HttpConnection &newcomer)

@@ -27,6 +27,7 @@ public:
     {
         qint64 maxHead = 8192; // request line and header fields
         qint64 maxBody = 4096;
+        qint64 maxRundownBody = 512 * 1024;   // PUT /api/rundown: a list of 200 segments
         int maxViewers = 64;                  // WebSocket viewers, handshakes in flight included
         qint64 maxViewerBacklog = 256 * 1024; // unsent bytes before a viewer is dropped
         int maxConnections = 100; // HTTP connections at once, upgrades not yet read included
@@ -78,6 +79,7 @@ private:
     Next headReceived(HttpConnection &connection, const HttpHead &head) override;
     void requestReceived(HttpConnection &connection, const HttpHead &head,
                          const QByteArray &body) override;
+    void answerRundownPut(HttpConnection &connection, const HttpHead &head, const QByteArray &body);
     void onUpgraded(HttpConnection *connection, QWebSocket *viewer);
     void removeViewer(QWebSocket *viewer);
     void push();

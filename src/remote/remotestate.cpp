@@ -11,7 +11,7 @@ QByteArray toJson(const RemoteState &s)
     QJsonArray displays;
     for (const DisplayHealth &h : s.displays)
         displays.append(displayhealth::toJson(h));
-    const QJsonObject o{
+    QJsonObject o{
         {QStringLiteral("time"), s.time},
         {QStringLiteral("frame"), s.frame},
         {QStringLiteral("running"), s.running},
@@ -34,6 +34,13 @@ QByteArray toJson(const RemoteState &s)
         {QStringLiteral("blackout"), s.blackout},
         {QStringLiteral("length"), s.length > 0 ? zones::text(s.length) : QString()},
     };
+    o.insert(QStringLiteral("cue"), QJsonObject{
+                                        {QStringLiteral("index"), s.cue.index},
+                                        {QStringLiteral("count"), s.cue.count},
+                                        {QStringLiteral("title"), s.cue.title},
+                                        {QStringLiteral("next"), s.cue.next},
+                                        {QStringLiteral("revision"), s.cue.revision},
+                                    });
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 

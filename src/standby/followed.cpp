@@ -91,7 +91,7 @@ constexpr Member kMembers[] = {
     {"standbys", QJsonValue::Array},  {"zones", QJsonValue::Object},
     {"zone", QJsonValue::String},     {"message", QJsonValue::Object},
     {"overtime", QJsonValue::String}, {"blackout", QJsonValue::Bool},
-    {"length", QJsonValue::String},
+    {"length", QJsonValue::String},   {"cue", QJsonValue::Object},
 };
 
 bool isControl(QChar c)
@@ -167,6 +167,16 @@ bool fromJson(const QByteArray &json, const Rules &rules, Followed *out)
             return false;
         f.list.append(text);
     }
+    // The running order's place: whole numbers within bounds (the list itself is
+    // fetched apart, when the revision changes).
+    const QJsonObject cue = o.value(QLatin1String("cue")).toObject();
+    const double index = cue.value(QLatin1String("index")).toDouble(-1);
+    const double revision = cue.value(QLatin1String("revision")).toDouble(-1);
+    if (index < 0 || index > 1e6 || index != std::floor(index) || revision < 0 || revision > 2e9
+        || revision != std::floor(revision))
+        return false;
+    f.cueIndex = int(index);
+    f.cueRevision = int(revision);
     *out = f;
     return true;
 }

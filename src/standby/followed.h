@@ -26,6 +26,10 @@ struct Followed
     QString message;
     bool messageVisible = true;
     bool blackout = false;
+    // The main's running order: its current segment, and the revision of its
+    // list (fetched whole when it changes); -1 from a main without one.
+    int cueIndex = 0;
+    int cueRevision = -1;
 
     bool operator==(const Followed &o) const
     {
@@ -33,7 +37,8 @@ struct Followed
                && lampGreen == o.lampGreen && role == o.role && startsAt == o.startsAt
                && term == o.term && warning == o.warning && danger == o.danger
                && hasMessage == o.hasMessage && message == o.message
-               && messageVisible == o.messageVisible && blackout == o.blackout;
+               && messageVisible == o.messageVisible && blackout == o.blackout
+               && cueIndex == o.cueIndex && cueRevision == o.cueRevision;
     }
 };
 

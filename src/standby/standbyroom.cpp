@@ -232,8 +232,8 @@ Follower *StandbyRoom::follow(const followed::MainAddress &main, std::unique_ptr
 
 void StandbyRoom::applyFollowed(const Followed &f)
 {
-    if (m_showPresenter)
-        m_showPresenter(f);
+    for (const View &v : m_views)
+        v.show(f);
     m_console.showEntries(f.list);
     m_console.showTitle(f.title);
     m_console.showTime(f.fields, f.running);
@@ -254,8 +254,8 @@ void StandbyRoom::takeOver(const Followed &f, qint64 msSinceTick)
     m_console.showEntries(f.list);
     m_console.showTitle(f.title);
     m_console.save();
-    if (m_keepPresenter)
-        m_keepPresenter(f);
+    for (const View &v : m_views)
+        v.keep(f);
     if (f.running) {
         // Where the main would be now, on its own second: the displays must
         // not be set back by the time detection took, nor see a tick early or late.

@@ -73,12 +73,12 @@ public:
     // Whether both consoles share a token; a pair without one is not fenced.
     void setFenced(bool fenced) { m_fenced = fenced; }
     void setRules(const followed::Rules &rules) { m_rules = rules; }
-    // The presenter's view: shown as followed, and kept (saved) at a takeover.
-    void setPresenter(std::function<void(const Followed &)> show,
-                      std::function<void(const Followed &)> keep)
+    // More of the main's state that this console follows (the presenter's view,
+    // the running order): shown as followed, and kept (saved) at a takeover.
+    void addView(std::function<void(const Followed &)> show,
+                 std::function<void(const Followed &)> keep)
     {
-        m_showPresenter = std::move(show);
-        m_keepPresenter = std::move(keep);
+        m_views.push_back({std::move(show), std::move(keep)});
     }
     void setClock(Clock clock);
 
@@ -133,8 +133,12 @@ private:
 
     Console m_console;
     LinkFactory m_makeLink;
-    std::function<void(const Followed &)> m_showPresenter;
-    std::function<void(const Followed &)> m_keepPresenter;
+    struct View
+    {
+        std::function<void(const Followed &)> show;
+        std::function<void(const Followed &)> keep;
+    };
+    std::vector<View> m_views;
     Clock m_clock;
     followed::Rules m_rules;
     QTimer *m_beat;

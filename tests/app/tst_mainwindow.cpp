@@ -1,6 +1,9 @@
 #include "controls/controls.h"
+#include "aids/eventlog.h"
 #include "app/mainwindow.h"
+#include "app/rundownwindow.h"
 #include "core/socketarray.h"
+#include "rundown/runningorder.h"
 #include "support/fakesockets.h"
 #include "support/testfiles.h"
 
@@ -10,8 +13,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <optional>
@@ -28,6 +33,7 @@ private slots:
     void stacking();
     void tabOrder();
     void initialState();
+    void rundownKeysAndList();
 
 private:
     std::optional<TempCurrentDir> m_dir;
@@ -193,6 +199,62 @@ void TestMainWindow::initialState()
     QCOMPARE(window.Image1->pixmap().size(), QSize(232, 97));
     QCOMPARE(window.TCPIP_TCP->tag(99), QStringLiteral("0"));
     QVERIFY(window.TCPIP_UDP);
+}
+
+void TestMainWindow::rundownKeysAndList()
+{
+    const QByteArray csv = "title,duration,note\r\nDoors,15:00,\r\nKeynote,00:45:00,Slides\r\n"
+                           "Panel,00:30:00,\r\n";
+    QVERIFY(writeAll(QStringLiteral("RUNDOWN.CSV"), csv));
+    FakeSocketFactory sockets;
+    {
+        MainWindow window(sockets);
+        window.Form_Load();
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        const auto shown = [&window] {
+            return window.INP_DELAY[0]->text() + window.INP_DELAY[1]->text()
+                   + window.INP_DELAY[2]->text() + QLatin1Char(' ') + window.INP_TITLE->text();
+        };
+
+        // The keys step through it from wherever the focus is.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown, Qt::ControlModifier);
+        QCOMPARE(shown(), QStringLiteral("001500 Doors"));
+        QTest::keyClick(window.INP_TITLE, Qt::Key_PageDown, Qt::ControlModifier);
+        QCOMPARE(shown(), QStringLiteral("004500 Keynote"));
+        QTest::keyClick(window.INP_LOG, Qt::Key_PageUp, Qt::ControlModifier);
+        QCOMPARE(shown(), QStringLiteral("001500 Doors"));
+        QTRY_COMPARE(readAll(QStringLiteral("TITLE.CFG")), QByteArray("Doors\r\n"));
+        QVERIFY(window.eventLog()->text().endsWith(QStringLiteral("CUE 1/3 \"Doors\"\r\n")));
+
+        // Ctrl+O: the list, with its notes; a row chosen and loaded.
+        QTest::keyClick(window.INP_DELAY[0], Qt::Key_O, Qt::ControlModifier);
+        auto *list = window.findChild<RundownWindow *>();
+        QVERIFY(list && list->isVisible());
+        QCOMPARE(list->LST_RUNDOWN->topLevelItem(1)->text(4), QStringLiteral("Slides"));
+        QCOMPARE(list->LST_RUNDOWN->topLevelItem(0)->text(0), QStringLiteral("\u25B6 1"));
+        list->LST_RUNDOWN->setCurrentItem(list->LST_RUNDOWN->topLevelItem(2));
+        QTest::mouseClick(list->B_RUNDOWN_LOAD, Qt::LeftButton);
+        QCOMPARE(shown(), QStringLiteral("003000 Panel"));
+        QCOMPARE(list->LST_RUNDOWN->topLevelItem(2)->text(0), QStringLiteral("\u25B6 3"));
+        QCOMPARE(list->LST_RUNDOWN->topLevelItem(0)->text(0), QStringLiteral("1"));
+
+        // Import: a bad file changes nothing and says why; a good one is saved as it came.
+        QVERIFY(writeAll(QStringLiteral("show.csv"), "title;duration\r\nDoors;1:75:00\r\n"));
+        list->setFileChooser([] { return QStringLiteral("show.csv"); });
+        list->B_RUNDOWN_IMPORT->click();
+        QVERIFY(window.eventLog()->text().endsWith(
+            QStringLiteral("show.csv= row 2, duration: \"1:75:00\" is no time\r\n")));
+        QCOMPARE(readAll(QStringLiteral("RUNDOWN.CSV")), csv);
+        QCOMPARE(list->LST_RUNDOWN->topLevelItemCount(), 3);
+        window.close(); // at once after a cue: its saves are not lost
+    }
+    // The current segment survives a restart, and the operator's file is left as it was.
+    MainWindow again(sockets);
+    again.Form_Load();
+    QCOMPARE(again.runningOrder()->current(), 3);
+    QCOMPARE(readAll(QStringLiteral("RUNDOWN.CSV")), csv);
 }
 
 QTEST_MAIN(TestMainWindow)

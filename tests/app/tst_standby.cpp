@@ -5,6 +5,7 @@
 #include "countdown/timedstart.h"
 #include "core/keyproof.h"
 #include "standby/standbyroom.h"
+#include "rundown/runningorder.h"
 
 #include <QCheckBox>
 #include <QListWidget>
@@ -50,19 +51,19 @@ QByteArray state(const char *time, bool running, const char *lamp = "green",
            + R"(","following":"","standbys":[],"term":)" + QByteArray::number(term)
            + R"(,"startsAt":")" + startsAt + R"(",)"
            + R"("zones":{"warning":"00:02:00","danger":"00:00:30"},"blackout":true,)"
-           + R"("zone":"normal","overtime":"","length":"",)"
+           + R"("zone":"normal","overtime":"","length":"","cue":{"index":0,"revision":0},)"
            + R"("message":{"text":"Wrap up","visible":false}})";
 }
 // What the presenter's view follows from that state.
 const PresenterSettings kFollowed{{120, 30}, QStringLiteral("Wrap up"), false, true};
 
-// The remote fixture's window as a standby of 10.0.0.5:8080.
+// The remote fixture's window as a standby of 10.0.0.5:8080, or of a main on loopback.
 struct StandbyFixture
 {
-    StandbyFixture()
+    explicit StandbyFixture(const QString &mainText = QStringLiteral("10.0.0.5:8080"))
     {
         QString error;
-        followed::parseMain(QStringLiteral("10.0.0.5:8080"), &main, &error);
+        followed::parseMain(mainText, &main, &error);
         auto fake = std::make_unique<FakeMainLink>();
         link = fake.get();
         // The supervisor runs, as in the program, until the window becomes a standby.
@@ -126,6 +127,7 @@ private slots:
     void probeVerdict();
     void nameStopsTheProgram_data();
     void nameStopsTheProgram();
+    void followsTheRunningOrder();
 };
 
 void TestStandby::followsWithoutDrivingAnything()
@@ -329,6 +331,35 @@ void TestStandby::takeover()
     FakeTcpEndpoint *display = f.remote.sockets.tcp.last();
     display->fireConnected();
     QCOMPARE(display->sent, QByteArrayList{firstFrame});
+}
+
+void TestStandby::followsTheRunningOrder()
+{
+    // The main on loopback, whose list the standby fetches when its revision changes.
+    RemoteFixture mainConsole;
+    QVERIFY(mainConsole.listening);
+    RunningOrder &mainOrder = *mainConsole.window->runningOrder();
+    mainOrder.follow(rundown::parseCsv("title,duration\nDoors,10:00\nPanel,20:00\n", 100).segments,
+                     2);
+    StandbyFixture f(QStringLiteral("127.0.0.1:%1").arg(mainConsole.server->port()));
+    RunningOrder &order = *f.remote.window->runningOrder();
+    emit f.link->message(mainConsole.hub.stateJson());
+    QTRY_COMPARE(order.segments(), mainOrder.segments());
+    QCOMPARE(order.current(), 2);
+    QCOMPARE(order.step(-1, false, QString()), QStringLiteral("a standby follows its main's cues"));
+    QVERIFY(!QFile::exists(QStringLiteral("RUNDOWN.CSV")));
+
+    // At the takeover the show's list is saved here, with its current segment.
+    f.runTo(4000, [&f] {
+        if (f.now <= 1000)
+            emit f.link->pong();
+        if (f.follower->state() == Follower::State::Probing)
+            emit f.link->refused();
+    });
+    QCOMPARE(f.follower->state(), Follower::State::TakenOver);
+    QCOMPARE(readAll(QStringLiteral("RUNDOWN.CSV")), rundown::toCsv(mainOrder.segments()));
+    QCOMPARE(readAll(QStringLiteral("RUNDOWN.CUR")), QByteArray("2\r\nPanel\r\n"));
+    QCOMPARE(order.step(-1, false, QString()), QString());
 }
 
 void TestStandby::commandsRefused()

@@ -43,6 +43,12 @@ WALK = [
      [], 400),
     ("main", "POST", "/api/blackout", ['{"on":true}', '{"on":false}'], [], 200),
     ("main", "POST", "/api/blackout", ['{}', '{"on":1}'], [], 400),
+    ("main", "PUT", "/api/rundown", ['{"items":[{"title":"Doors","duration":"15:00","auto":true},'
+                                     '{"title":"Keynote","until":"20:00:00"}]}'], [], 200),
+    ("main", "PUT", "/api/rundown", ['{"items":[{"title":"A","duration":"1:75:00"}]}', '{}'], [], 400),
+    ("main", "GET", "/api/rundown", [None], [], 200),
+    ("main", "POST", "/api/cue", ['{"index":2}', '{"step":-1}'], [], 200),
+    ("main", "POST", "/api/cue", ['{"step":0}', '{"index":1,"step":1}', '{}'], [], 400),
     ("main", "POST", "/api/run", [None], [OTHER_SITE], 403),
     ("main", "GET", "/api/ws", [None], [], 400),
     ("main", "GET", "/api/ws", [None], UPGRADE[:3], 400),
@@ -188,6 +194,10 @@ def main():
                     failures.append(f"{method} {target} {body}: the file says {'valid' if valid else 'invalid'}")
     for s in viewers:
         s.close()
+    # A running order that cannot be saved is not taken: its file made a directory.
+    os.remove(os.path.join(main_.dir.name, "RUNDOWN.CSV"))
+    os.mkdir(os.path.join(main_.dir.name, "RUNDOWN.CSV"))
+    check("/api/rundown", "PUT", main_.request("PUT", "/api/rundown", '{"items":[]}'), 500)
 
     for path, method, op in operations:  # what each operation can answer, asked of it
         example = json.dumps(resolved(op["requestBody"])["content"]["application/json"]["example"]) \
@@ -196,7 +206,7 @@ def main():
         for status, console, how in [
                 ("400", "main", dict(raw=bad)),
                 ("403", "main", dict(body=example, host=f"rebound.example:{main_.port}")),
-                ("413", "main", dict(extra=["Content-Length: 5000"])),
+                ("413", "main", dict(extra=["Content-Length: 600000"])),  # over every body's bound
                 ("431", "main", dict(extra=["X-Padding: " + "x" * 9000])),
                 ("501", "main", dict(extra=["Transfer-Encoding: chunked"])),
                 ("401", "standby", dict(body=example)),

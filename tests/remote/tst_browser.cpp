@@ -1,3 +1,4 @@
+#include "rundown/runningorder.h"
 #include "support/headlesschromium.h"
 #include "support/remotefixture.h"
 
@@ -73,10 +74,28 @@ void TestBrowser::controlPageDrivesTheConsole()
     browser.evaluate(QStringLiteral("document.getElementById('plus').click(); 'ok'"));
     QTRY_COMPARE_WITH_TIMEOUT(f.fields(), QStringLiteral("00:02:30"), 5000);
     QVERIFY(f.log().contains(QLatin1String("REMOTE 127.0.0.1= NUDGE +60")));
-    QCOMPARE(browser.evaluate(QStringLiteral(
-                 "[...document.querySelectorAll('button')].map(b => b.textContent).join('|')")),
-             QString::fromUtf8(
-                 "Set|Run|Reset|Set|Arm|Cancel|\u22121 min|+1 min|Set|Show|Hide|Blackout|OK"));
+    QCOMPARE(
+        browser.evaluate(QStringLiteral(
+            "[...document.querySelectorAll('button')].map(b => b.textContent).join('|')")),
+        QString::fromUtf8("Set|Run|Reset|Set|Arm|Cancel|\u22121 min|+1 min|Set|Show|Hide|Blackout|"
+                          "OK|Previous|Next"));
+
+    // The running order: listed once it has one, a title shown as text, a row loaded.
+    QString error;
+    QCOMPARE(
+        f.window->runningOrder()->replace("title,duration\n<b>Doors</b>,00:05:00\nTalk,10:00\n",
+                                          RunningOrder::Format::Csv, QString(), &error),
+        RunningOrder::Replaced::Ok);
+    const QString rows = QStringLiteral(
+        "[...document.querySelectorAll('#cues .what')].map(d => d.textContent).join('|')");
+    QTRY_COMPARE_WITH_TIMEOUT(
+        browser.evaluate(rows),
+        QString::fromUtf8("1. <b>Doors</b> \u2014 00:05:00|2. Talk \u2014 00:10:00"), 5000);
+    browser.evaluate(QStringLiteral("document.querySelectorAll('#cues button')[1].click(); 'ok'"));
+    QTRY_COMPARE_WITH_TIMEOUT(f.window->INP_TITLE->text(), QStringLiteral("Talk"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        browser.evaluate(QStringLiteral("document.querySelector('#cues li.current').textContent")),
+        QString::fromUtf8("2. Talk \u2014 00:10:00Load"), 5000);
 
     // "23:59" is taken as 23:59:00.
     browser.evaluate(QStringLiteral("document.getElementById('until').value = '23:59';"
@@ -199,6 +218,17 @@ void TestBrowser::presenterPageWalksTheZones()
                               5000);
     f.request("POST", QStringLiteral("/api/blackout"), R"({"on":true})");
     QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate(blank), QStringLiteral("true hidden hidden"), 5000);
+
+    // The running order's next segment, under the message.
+    QCOMPARE(f.request("PUT", QStringLiteral("/api/rundown"),
+                       R"({"items":[{"title":"Doors","duration":"10:00"},)"
+                       R"({"title":"Panel","duration":"20:00"}]})")
+                 .status,
+             200);
+    f.request("POST", QStringLiteral("/api/cue"), R"({"index":1})");
+    QTRY_COMPARE_WITH_TIMEOUT(
+        browser.evaluate(QStringLiteral("document.getElementById('next').textContent")),
+        QStringLiteral("Panel"), 5000);
 }
 
 QTEST_MAIN(TestBrowser)

@@ -118,6 +118,24 @@ void TestCommand::routes_data()
                                 << int(K::None) << 405;
     QTest::newRow("body-too-large") << QByteArray("POST") << QByteArray("/api/run")
                                     << QByteArray(4097, ' ') << int(K::None) << 413;
+    QTest::newRow("rundown-get") << QByteArray("GET") << QByteArray("/api/rundown") << QByteArray()
+                                 << int(K::Rundown) << 200;
+    QTest::newRow("rundown-put") << QByteArray("PUT") << QByteArray("/api/rundown")
+                                 << QByteArray("title,duration") << int(K::RundownPut) << 200;
+    QTest::newRow("rundown-post") << QByteArray("POST") << QByteArray("/api/rundown")
+                                  << QByteArray() << int(K::None) << 405;
+    QTest::newRow("cue-step") << QByteArray("POST") << QByteArray("/api/cue")
+                              << QByteArray(R"({"step":-1,"run":true})") << int(K::Command) << 200;
+    QTest::newRow("cue-step-zero") << QByteArray("POST") << QByteArray("/api/cue")
+                                   << QByteArray(R"({"step":0})") << int(K::None) << 400;
+    QTest::newRow("cue-index-and-step")
+        << QByteArray("POST") << QByteArray("/api/cue") << QByteArray(R"({"index":2,"step":1})")
+        << int(K::None) << 400;
+    QTest::newRow("cue-index-zero") << QByteArray("POST") << QByteArray("/api/cue")
+                                    << QByteArray(R"({"index":0})") << int(K::None) << 400;
+    QTest::newRow("cue-run-text") << QByteArray("POST") << QByteArray("/api/cue")
+                                  << QByteArray(R"({"index":1,"run":"yes"})") << int(K::None)
+                                  << 400;
 }
 
 void TestCommand::routes()
@@ -133,6 +151,11 @@ void TestCommand::routes()
     QCOMPARE(r.parsed.error.isEmpty(), status == 200);
     if (status == 405)
         QVERIFY(!r.allow.isEmpty());
+    // Who may replace the running order is settled from the head, as for a command.
+    if (status == 200)
+        QCOMPARE(remotecmd::isCommand(method, target),
+                 kind == int(remotecmd::Route::Kind::Command)
+                     || kind == int(remotecmd::Route::Kind::RundownPut));
 }
 
 void TestCommand::listenAddress_data()

@@ -5,7 +5,9 @@
 #include "remote/remoteserver.h"
 #include "simulator/displaysimulator.h"
 #include "support/roomsfixture.h"
+#include "support/testfiles.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -16,13 +18,15 @@
 
 #include <memory>
 
-// Counting to a time of day and a start at a set time, end to end: HTTP and OSC
-// on loopback into the real window, the simulator as the display, the real clock.
+// Counting to a time of day, a start at a set time and the running order, end
+// to end: HTTP and OSC on loopback into the real window, the simulator as the
+// display, the real clock.
 class TestStartAt : public QObject
 {
     Q_OBJECT
 private slots:
     void untilAndRunAtReachTheDisplay();
+    void rundownCuesReachTheDisplay();
 };
 
 namespace {
@@ -44,9 +48,15 @@ struct Http
     quint16 port = 0;
     QPair<int, QJsonObject> post(const QString &path, const QByteArray &body)
     {
+        return send("POST", path, body);
+    }
+    QPair<int, QJsonObject> send(const QByteArray &method, const QString &path,
+                                 const QByteArray &body,
+                                 const QByteArray &type = QByteArrayLiteral("application/json"))
+    {
         QNetworkRequest req(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)));
-        req.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-        QNetworkReply *reply = nam.post(req, body);
+        req.setHeader(QNetworkRequest::ContentTypeHeader, type);
+        QNetworkReply *reply = nam.sendCustomRequest(req, method, body);
         QSignalSpy done(reply, &QNetworkReply::finished);
         if (!reply->isFinished())
             done.wait(5000);
@@ -67,7 +77,8 @@ void sendOsc(quint16 port, const char *path, const QString &text)
 {
     lo_address to = lo_address_new("127.0.0.1", QByteArray::number(port).constData());
     lo_message m = lo_message_new();
-    lo_message_add_string(m, text.toUtf8().constData());
+    if (!text.isNull())
+        lo_message_add_string(m, text.toUtf8().constData());
     lo_send_message(to, path, m);
     lo_message_free(m);
     lo_address_free(to);
@@ -174,6 +185,100 @@ void TestStartAt::untilAndRunAtReachTheDisplay()
     QCOMPARE(http.post(QStringLiteral("/api/disarm"), QByteArray()).first, 200);
     QCOMPARE(hub.state().startsAt, QString());
     QVERIFY(!rooms.swGo.isChecked());
+}
+
+void TestStartAt::rundownCuesReachTheDisplay()
+{
+    SimulatorOptions options;
+    options.listen = {QHostAddress(QHostAddress::LocalHost)};
+    options.port = 0;
+    options.udpAddress = QHostAddress(QHostAddress::LocalHost);
+    options.udpPort = 0;
+    DisplaySimulator simulator(options);
+    QString error;
+    if (!simulator.start(&error))
+        QSKIP(qPrintable(QStringLiteral("no display on 127.0.0.1: ") + error));
+    QStringList seen;
+    connect(&simulator, &DisplaySimulator::frameReceived, this,
+            [&seen](int, const QString &text) { seen.append(text); });
+    QtSocketFactory factory(QStringLiteral("127.0.0.1"), simulator.udpPort());
+    RoomsFixture rooms(factory);
+    rooms.supervisor.setDisplayPort(simulator.port(0));
+    rooms.addEntry(QStringLiteral("127.0.0.1"));
+    rooms.tick();
+    QTRY_VERIFY(rooms.list.isMarked(0));
+    RemoteHub hub;
+    wireRemote(rooms.window, hub);
+    RemoteServer server(hub);
+    OscServer osc(hub);
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0, &error));
+    QVERIFY(osc.listen(QHostAddress::LocalHost, 0, &error));
+    Http http;
+    http.port = server.port();
+    const auto cue = [&hub] { return hub.stateJson(); };
+
+    // A bad row: refused with its row and column, and nothing changes.
+    const auto bad = http.send("PUT", QStringLiteral("/api/rundown"),
+                               "title;duration\nDoors;00:01\nWelcome;1:75:00\n", "text/csv");
+    QCOMPARE(bad.first, 400);
+    QCOMPARE(bad.second.value(QLatin1String("error")).toString(),
+             QStringLiteral("row 3, duration: \"1:75:00\" is no time"));
+    QVERIFY(!QFile::exists(QStringLiteral("RUNDOWN.CSV")));
+
+    // A spreadsheet's file is saved as it came.
+    const QByteArray csv = "\xEF\xBB\xBFtitle;duration;auto\r\nDoors;00:01;yes\r\n"
+                           "Welcome;00:00:03;\r\nPanel;00:10:00;\r\n";
+    QCOMPARE(http.send("PUT", QStringLiteral("/api/rundown"), csv, "text/csv; charset=utf-8").first,
+             200);
+    QCOMPARE(readAll(QStringLiteral("RUNDOWN.CSV")), csv);
+    const QJsonObject list = http.send("GET", QStringLiteral("/api/rundown"), QByteArray()).second;
+    QCOMPARE(list.value(QLatin1String("current")).toInt(), 0);
+    QCOMPARE(list.value(QLatin1String("items")).toArray().at(0).toObject(),
+             (QJsonObject{{QStringLiteral("title"), QStringLiteral("Doors")},
+                          {QStringLiteral("duration"), QStringLiteral("00:00:01")},
+                          {QStringLiteral("until"), QString()},
+                          {QStringLiteral("note"), QString()},
+                          {QStringLiteral("auto"), true}}));
+
+    // The first segment loaded and run over HTTP; at its zero the next one loads and runs.
+    const auto first = http.post(QStringLiteral("/api/cue"), R"({"index":1,"run":true})");
+    QCOMPARE(first.first, 200);
+    QCOMPARE(first.second.value(QLatin1String("cue")).toObject(),
+             (QJsonObject{{QStringLiteral("index"), 1},
+                          {QStringLiteral("count"), 3},
+                          {QStringLiteral("title"), QStringLiteral("Doors")},
+                          {QStringLiteral("next"), QStringLiteral("Welcome")},
+                          {QStringLiteral("revision"), 1}}));
+    QCOMPARE(rooms.inpTitle.text(), QStringLiteral("Doors"));
+    QTRY_COMPARE(readAll(QStringLiteral("TITLE.CFG")), QByteArray("Doors\r\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        seen.indexOf(QStringLiteral("000003"),
+                     seen.indexOf(QStringLiteral("------"), seen.indexOf(QStringLiteral("000001"))))
+            > 0,
+        4000);
+    QVERIFY(rooms.swGo.isChecked());
+    QVERIFY(rooms.log.text().contains(
+        rooms.logLine(QStringLiteral("REMOTE 127.0.0.1= CUE 1/3 \"Doors\""))
+        + rooms.logLine(QStringLiteral("AUTO= CUE 2/3 \"Welcome\""))));
+
+    // OSC steps on, and Run stays as it is.
+    sendOsc(osc.port(), "/rv38t/cue/next", QString());
+    QTRY_VERIFY(seen.contains(QStringLiteral("001000")));
+    QVERIFY(cue().contains(R"("index":3)"));
+    QVERIFY(rooms.swGo.isChecked());
+
+    // Past the end: a 400, a refused datagram, and nothing changes.
+    const auto past = http.post(QStringLiteral("/api/cue"), R"({"step":1})");
+    QCOMPARE(past.first, 400);
+    QCOMPARE(past.second.value(QLatin1String("error")).toString(),
+             QStringLiteral("no next segment after 3/3"));
+    QSignalSpy refused(&osc, &OscServer::refused);
+    lo_address to = lo_address_new("127.0.0.1", QByteArray::number(osc.port()).constData());
+    lo_send(to, "/rv38t/cue", "i", 9);
+    lo_address_free(to);
+    QVERIFY(refused.wait(2000));
+    QCOMPARE(refused.first().at(1).toString(), QStringLiteral("cue 9 out of range: 1-3"));
+    QVERIFY(cue().contains(R"("index":3)"));
 }
 
 QTEST_MAIN(TestStartAt)

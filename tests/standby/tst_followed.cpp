@@ -27,7 +27,8 @@ QByteArray state(const QJsonObject &changes = {})
                   {"message", QJsonObject{{"text", ""}, {"visible", true}}},
                   {"overtime", ""},
                   {"blackout", false},
-                  {"length", ""}};
+                  {"length", ""},
+                  {"cue", QJsonObject{{"index", 0}, {"revision", 0}}}};
     for (auto it = changes.begin(); it != changes.end(); ++it) {
         if (it.value().isNull())
             o.remove(it.key());
