@@ -2,11 +2,13 @@
 #include "app/mainwindow.h"
 #include "app/options.h"
 #include "app/remoteservices.h"
+#include "app/rooms.h"
 #include "app/unixsignals.h"
 #include "app/workdir.h"
 #include "core/qtsockets.h"
 #include "standby/followed.h"
 #include "standby/follower.h"
+#include "remote/remoteserver.h"
 #include "standby/mainlink.h"
 
 #include <QApplication>
@@ -103,18 +105,38 @@ int main(int argc, char *argv[])
     window.Form_Load();
     if (remote)
         wireRemote(window, remote->hub());
+    QtMainLink::Fence fence;
+    if (remote && remote->http()) {
+        // What a main it follows is told: where this console's own remote
+        // control listens (":PORT" when on every address: the main sees which).
+        const QHostAddress at = remote->http()->address();
+        const bool any
+            = at == QHostAddress::Any || at == QHostAddress::AnyIPv4 || at == QHostAddress::AnyIPv6;
+        const QString host = any ? QString()
+                             : at.protocol() == QAbstractSocket::IPv6Protocol
+                                 ? QLatin1Char('[') + at.toString() + QLatin1Char(']')
+                                 : at.toString();
+        fence.announce = host + QLatin1Char(':') + QString::number(remote->http()->port());
+        fence.token = parsed.options.remoteToken.toUtf8();
+        wireFencing(window, fence.announce, fence.token);
+    }
     if (!parsed.options.standby.isEmpty()) {
-        // Checked when the options were parsed; nothing connects to a display from here on.
+        // Checked when the options were parsed (with --remote, so fencing is
+        // wired above); nothing connects to a display from here on.
         followed::MainAddress main;
         QString unused;
         followed::parseMain(parsed.options.standby, &main, &unused);
-        Follower *follower = wireStandby(window, main, std::make_unique<QtMainLink>(main),
-                                         remote ? &remote->hub() : nullptr);
+        Follower *follower
+            = wireStandby(window, main, std::make_unique<QtMainLink>(main, fence), &remote->hub());
         follower->start();
     }
 #ifdef RV38T_REPORT_SHOWN
     window.installEventFilter(&shown);
 #endif
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    // Closed on purpose: a standby following this console takes over at once.
+    if (remote && remote->http())
+        remote->http()->goingAway();
+    return status;
 }

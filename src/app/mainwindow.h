@@ -86,6 +86,7 @@ public:
     HealthBook *healthBook() const { return m_rooms.health; }
     // Armed by the remote control; a standby taking over calls arm() on it.
     TimedStart *timedStart() const { return m_rooms.start; }
+    StandbyRoom *standbyRoom() const { return m_rooms.standby; }
     RunningOrder *runningOrder() const { return m_rooms.rundown; }
 
 protected:

@@ -47,7 +47,8 @@ ParsedOptions parseOptions(const QStringList &arguments)
     const QCommandLineOption standby(
         QStringLiteral("standby"),
         QStringLiteral("Follow the main console whose remote control listens at HOST:PORT, "
-                       "and take over its displays if it dies."),
+                       "and take over its displays if it dies. Needs --remote, and the main's "
+                       "--remote-token to be fenced."),
         QStringLiteral("HOST:PORT"));
     parser.addOptions({remote, token, remoteName, osc, oscAllow, dir, dataDir, standby});
 
@@ -102,6 +103,13 @@ ParsedOptions parseOptions(const QStringList &arguments)
         if (!followed::parseMain(parser.value(standby), &main, &error)) {
             out.outcome = ParsedOptions::Outcome::ExitError;
             out.message = QStringLiteral("--standby ") + error;
+            return out;
+        }
+        if (!parser.isSet(remote)) {
+            out.outcome = ParsedOptions::Outcome::ExitError;
+            out.message = QStringLiteral(
+                "--standby needs --remote: fencing needs the main to be able to reach the "
+                "standby's own remote control.");
             return out;
         }
     }

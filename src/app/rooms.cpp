@@ -22,11 +22,13 @@
 #include "standby/follower.h"
 #include "standby/mainlink.h"
 #include "standby/rundownfollower.h"
+#include "standby/standbyroom.h"
 
 #include <QCheckBox>
 #include <QDateTime>
 #include <QListWidget>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTimer>
@@ -104,184 +106,6 @@ RundownWindow *openRundownWindow(MainWindow &w)
     return window;
 }
 
-Rooms wireRooms(MainWindow &w)
-{
-    Rooms r;
-    r.log = new EventLog(w.INP_LOG, &w);
-    EventLog *log = r.log;
-    const auto logLine = [log](const QString &message) { log->LOG_APPEND(message); };
-    r.title = new Title(w.INP_TITLE, logLine, &w);
-    r.list = new AddressList(w.LST_IP, w.INP_IP, w.B_IP_ADD, w.B_IP_DEL, *w.TCPIP_TCP, logLine, &w);
-
-    AddressList *list = r.list;
-    const std::array<QLineEdit *, 3> fields{w.INP_DELAY[0], w.INP_DELAY[1], w.INP_DELAY[2]};
-    r.sender = new TimeFrameSender(
-        fields, *w.TCPIP_TCP, [list](int index) { return list->isMarked(index); }, &w);
-
-    TimeFrameSender *sender = r.sender;
-    r.countdown = new Countdown(
-        w.INP_DELAY, w.SW_GO, w.B_RESET, w.TIM_REBOUR, w.VERT, w.ROUGE,
-        [sender](int index) { sender->INP_DELAY_Change(index); }, &w);
-
-    ShapeWidget *lamp = w.TCP_OK;
-    QCheckBox *swCfg = w.SW_CFG;
-    Supervisor::Hooks hooks;
-    hooks.log = logLine;
-    hooks.sendCurrentTime = [sender] { sender->INP_DELAY_Change(0); };
-    hooks.paintLamp = [lamp](const QColor &colour) {
-        lamp->setFillColor(colour);
-        // A screen reader hears what the colour shows.
-        lamp->setAccessibleDescription(
-            colour == Supervisor::kLampGreen
-                ? QStringLiteral("TCP CONNECTION STATUS: every display connected")
-                : QStringLiteral("TCP CONNECTION STATUS: not every display connected"));
-    };
-    hooks.openPanel = [swCfg] { swCfg->setChecked(true); };
-    hooks.describeLamp = [lamp](const QString &text) { lamp->setToolTip(text); };
-    r.supervisor
-        = new Supervisor(*list, *w.TCPIP_TCP, *w.TCPIP_UDP, std::move(hooks), w.TIM_IP_CON, &w);
-    r.health = new HealthBook(
-        *list, *w.TCPIP_TCP, [log] { return log->now(); }, &w);
-    r.supervisor->setHealthBook(r.health);
-
-    // An armed start switches Run on as the operator's click does; its log line
-    // names who armed it.
-    QCheckBox *swGo = w.SW_GO;
-    r.start = new TimedStart(
-        [log, swGo](const QString &who) {
-            log->LOG_APPEND(who + QStringLiteral("= RUN"));
-            swGo->setChecked(true);
-        },
-        [log](const QString &who, QTime at) {
-            log->LOG_APPEND(who + QStringLiteral("= RUN AT ")
-                            + at.toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" MISSED"));
-        },
-        &w);
-    // The operator's own Run or Reset overrides it. clicked, not toggled: the
-    // countdown's own stop at zero leaves a start armed for later.
-    QObject::connect(w.SW_GO, &QCheckBox::clicked, r.start, &TimedStart::disarm);
-    QObject::connect(w.B_RESET, &QPushButton::clicked, r.start, &TimedStart::disarm);
-
-    wireRunningOrder(w, r);
-    return r;
-}
-
-namespace {
-
-RemoteState::Cue cueState(const RunningOrder &rundown)
-{
-    RemoteState::Cue cue;
-    cue.index = rundown.current();
-    cue.count = rundown.count();
-    cue.title = rundown.titleAt(cue.index);
-    cue.next = rundown.titleAt(cue.index + 1);
-    cue.revision = rundown.revision();
-    return cue;
-}
-
-void wireRemoteRundown(RemoteConsole &c, RunningOrder *rundown)
-{
-    c.cue = [rundown](int index, int step, bool run, const QString &source) {
-        return step != 0 ? rundown->step(step, run, source) : rundown->cue(index, run, source);
-    };
-    c.rundownJson = [rundown] { return rundown->json(); };
-    c.putRundown = [rundown](const QByteArray &body, bool csv, const QString &source,
-                             QString *error) {
-        switch (rundown->replace(body, csv ? RunningOrder::Format::Csv : RunningOrder::Format::Json,
-                                 source, error)) {
-        case RunningOrder::Replaced::Ok:
-            return 200;
-        case RunningOrder::Replaced::Refused:
-            return 400;
-        case RunningOrder::Replaced::NotSaved:
-            break;
-        }
-        return 500;
-    };
-}
-
-} // namespace
-
-void wireRemote(MainWindow &w, RemoteHub &hub)
-{
-    const std::array<DelayField *, 3> fields = w.INP_DELAY;
-    QCheckBox *swGo = w.SW_GO;
-    QPushButton *bReset = w.B_RESET;
-    QLineEdit *title = w.INP_TITLE;
-    ShapeWidget *lamp = w.TCP_OK;
-    Countdown *countdown = w.countdown();
-    EventLog *log = w.eventLog();
-    TimedStart *start = w.timedStart();
-
-    HealthBook *health = w.healthBook();
-    const auto displays = [health] { return health ? health->records() : QList<DisplayHealth>(); };
-    // Only with a remote control: without one nothing counts the overtime.
-    auto *clock = new PresenterClock({fields[0], fields[1], fields[2]}, swGo, &w);
-
-    RemoteConsole c;
-    c.setTime = [fields, clock](int h, int m, int s) {
-        // As typed: each field's write sends its own frame.
-        fields[0]->setText(timemath::twoDigits(h));
-        fields[1]->setText(timemath::twoDigits(m));
-        fields[2]->setText(timemath::twoDigits(s));
-        clock->end(); // a set ends the overtime, even one that leaves the text as it was
-    };
-    // A plain run, a pause or a reset disarms an armed start.
-    c.run = [swGo, start] {
-        start->disarm();
-        swGo->setChecked(true);
-    };
-    c.pause = [swGo, start] {
-        start->disarm();
-        swGo->setChecked(false);
-    };
-    c.reset = [bReset, start] {
-        start->disarm();
-        bReset->click();
-    };
-    c.nudge = [countdown](int seconds) { countdown->nudge(seconds); };
-    c.until = [countdown](int h, int m, int s) { countUntil(countdown, h * 3600 + m * 60 + s); };
-    c.runAt = [start](int h, int m, int s, const QString &source) {
-        start->arm(QTime(h, m, s), source);
-    };
-    c.disarm = [start] { start->disarm(); };
-    c.log = [log](const QString &line) { log->LOG_APPEND(line); };
-    RunningOrder *rundown = w.runningOrder();
-    c.state = [fields, swGo, title, lamp, displays, start, clock, rundown] {
-        RemoteState s;
-        s.time = fields[0]->text() + QLatin1Char(':') + fields[1]->text() + QLatin1Char(':')
-                 + fields[2]->text();
-        s.frame = timemath::timeText(fields[0]->text(), fields[1]->text(), fields[2]->text());
-        s.running = swGo->isChecked();
-        s.title = title->text();
-        s.lampGreen = lamp->fillColor() == Supervisor::kLampGreen;
-        s.displays = displays();
-        s.startsAt = start->text();
-        s.secondsLeft = clock->secondsLeft();
-        s.reachedZero = clock->reachedZero();
-        s.overtime = clock->overtime();
-        s.length = clock->length();
-        s.cue = cueState(*rundown);
-        return s;
-    };
-    wireRemoteRundown(c, rundown);
-    hub.setConsole(std::move(c));
-    hub.loadZones(QStringLiteral("ZONES.CFG"));
-
-    RemoteHub *h = &hub;
-    for (DelayField *f : fields)
-        QObject::connect(f, &QLineEdit::textChanged, h, &RemoteHub::notifyChanged);
-    QObject::connect(swGo, &QCheckBox::toggled, h, &RemoteHub::notifyChanged);
-    QObject::connect(title, &QLineEdit::textChanged, h, &RemoteHub::notifyChanged);
-    QObject::connect(lamp, &ShapeWidget::fillColorChanged, h, &RemoteHub::notifyChanged);
-    if (health)
-        QObject::connect(health, &HealthBook::changed, h, &RemoteHub::notifyChanged);
-    QObject::connect(start, &TimedStart::changed, h, &RemoteHub::notifyChanged);
-    QObject::connect(rundown, &RunningOrder::changed, h, &RemoteHub::notifyChanged);
-    QObject::connect(clock, &PresenterClock::changed, h, &RemoteHub::notifyChanged);
-    QObject::connect(bReset, &QPushButton::clicked, clock, &PresenterClock::end);
-}
-
 namespace {
 
 // What the operator could change: off while following, so nobody types into
@@ -341,118 +165,353 @@ void keepPresenter(MainWindow &w, RemoteHub *hub, const Followed &f)
         w.eventLog()->LOG_APPEND(QStringLiteral("ZONES.CFG= ") + why);
 }
 
-// The main's state as it stands: texts as they are, Run as it is, but the
-// countdown never ticks here; the main's pushes move it.
-void showFollowed(MainWindow &w, RemoteHub *hub, const Followed &f)
+// The standby room over the window's controls and the rooms built so far.
+StandbyRoom *wireStandbyRoom(MainWindow &w, const Rooms &r)
 {
-    followPresenter(hub, f);
-    showEntries(*w.addressList(), f.list);
-    w.INP_TITLE->setText(f.title);
-    for (int i = 0; i < 3; ++i)
-        w.INP_DELAY[i]->setText(f.fields[i]);
-    w.SW_GO->setChecked(f.running);
-    w.TIM_REBOUR->stop();
-}
-
-void takeOver(MainWindow &w, RemoteHub *hub, const Followed &f, qint64 msSincePush,
-              const QString &who)
-{
-    if (hub)
-        hub->setFollowing(QString());
-    // Saved as every save does, so a restart comes back with the show's list and title.
-    showEntries(*w.addressList(), f.list);
-    w.addressList()->IP_LIST_SAVE();
-    w.INP_TITLE->setText(f.title);
-    w.title()->INP_TITLE_LostFocus();
-    keepPresenter(w, hub, f);
-    for (QWidget *c : operatorControls(w))
-        c->setEnabled(true);
-    w.setWindowTitle(MainWindow::kCaption);
-
-    if (f.running) {
-        // Where the main would be now, not where it was when it last spoke: the
-        // displays must not be set back by the seconds detection took.
+    StandbyRoom::Console c;
+    EventLog *log = r.log;
+    AddressList *list = r.list;
+    Countdown *countdown = r.countdown;
+    Supervisor *supervisor = r.supervisor;
+    TimeFrameSender *sender = r.sender;
+    TimedStart *start = r.start;
+    Title *title = r.title;
+    TcpSocketArray *tcp = w.TCPIP_TCP;
+    QTimer *timIpCon = w.TIM_IP_CON;
+    QTimer *timRebour = w.TIM_REBOUR;
+    QCheckBox *swGo = w.SW_GO;
+    QLineEdit *titleField = w.INP_TITLE;
+    ShapeWidget *lamp = w.TCP_OK;
+    const std::array<DelayField *, 3> fields = w.INP_DELAY;
+    c.log = [log](const QString &line) { log->LOG_APPEND(line); };
+    c.enterFollowing = [&w, list, timIpCon, timRebour, start](const QString &main) {
+        // The room's role already keeps every frame and connect back; the
+        // timers stop too, so nothing even tries.
+        timIpCon->stop();
+        timRebour->stop();
+        start->disarm();
+        list->setEntries({});
+        for (QWidget *control : operatorControls(w))
+            control->setEnabled(false);
+        w.setWindowTitle(MainWindow::kCaption + QStringLiteral("   STANDBY of ") + main);
+    };
+    c.leaveFollowing = [&w] {
+        for (QWidget *control : operatorControls(w))
+            control->setEnabled(true);
+        w.setWindowTitle(MainWindow::kCaption);
+    };
+    c.showEntries = [list](const QStringList &texts) { showEntries(*list, texts); };
+    c.showTitle = [titleField](const QString &text) { titleField->setText(text); };
+    c.showTime = [fields, swGo, timRebour](const std::array<QString, 3> &texts, bool running) {
+        for (int i = 0; i < 3; ++i)
+            fields[i]->setText(texts[i]);
+        swGo->setChecked(running);
+        timRebour->stop(); // the main's pushes move it, not a tick of its own
+    };
+    c.secondsOf = [](const std::array<QString, 3> &texts) {
         using timemath::numericValue;
         using timemath::roundHalfEven;
-        const int pushed = 3600 * roundHalfEven(numericValue(f.fields[0]))
-                           + 60 * roundHalfEven(numericValue(f.fields[1]))
-                           + roundHalfEven(numericValue(f.fields[2]));
-        const int now = followed::secondsNow(pushed, msSincePush) % 86400;
-        w.INP_DELAY[0]->setText(timemath::twoDigits(now / 3600));
-        w.INP_DELAY[1]->setText(timemath::twoDigits(now / 60 % 60));
-        w.INP_DELAY[2]->setText(timemath::twoDigits(now % 60));
-        // Already checked while following: the handling runs again to start the timer.
-        w.SW_GO->setChecked(now > 0);
-        w.countdown()->SW_GO_Click();
-    }
-    // The show's running order is this console's now, and kept as the main kept it.
-    RunningOrder *rundown = w.runningOrder();
-    rundown->setFollowing(false);
-    if (rundown->count() > 0)
-        rundown->save();
-    // The main's armed start goes on here, named as this console's.
-    const QTime startsAt = QTime::fromString(f.startsAt, QStringLiteral("HH:mm:ss"));
-    if (startsAt.isValid() && w.timedStart())
-        w.timedStart()->arm(startsAt, who, msSincePush);
-    // Every display is connected now, not at the next tick, and gets the time on connecting.
-    w.TIM_IP_CON->start(1000);
-    w.supervisor()->TIM_IP_CON_Timer();
-}
-
-} // namespace
-
-namespace {
-
-// The main's running order shown here, its list fetched when it changes; no
-// cue of this console's own while it follows.
-RundownFollower *followRundown(MainWindow &w, const followed::MainAddress &main)
-{
-    RunningOrder *order = w.runningOrder();
-    order->setFollowing(true);
-    EventLog *log = w.eventLog();
-    return new RundownFollower(
-        main,
-        [order](const QList<rundown::Segment> &segments, int current) {
-            order->follow(segments, current);
-        },
-        [log](const QString &message) { log->LOG_APPEND(message); }, &w);
-}
-
-} // namespace
-
-Follower *wireStandby(MainWindow &w, const followed::MainAddress &main,
-                      std::unique_ptr<MainLink> link, RemoteHub *hub)
-{
-    // Nothing connects while following: the supervisor never ticks, no entry
-    // is ever marked, so no frame and no recovery datagram leaves.
-    w.TIM_IP_CON->stop();
-    w.TIM_REBOUR->stop();
-    w.addressList()->setEntries({});
-    for (QWidget *c : operatorControls(w))
-        c->setEnabled(false);
-    w.setWindowTitle(MainWindow::kCaption + QStringLiteral("   STANDBY of ") + main.text);
-    if (hub)
-        hub->setFollowing(main.text);
-
-    EventLog *log = w.eventLog();
-    ShapeWidget *lamp = w.TCP_OK;
-    const QString mainText = main.text;
-    Follower::Hooks hooks;
-    hooks.log = [log](const QString &message) { log->LOG_APPEND(message); };
-    RundownFollower *rundown = followRundown(w, main);
-    hooks.show = [&w, hub, rundown](const Followed &f) {
-        showFollowed(w, hub, f);
-        rundown->follow(f.cueRevision, f.cueIndex);
+        return 3600 * roundHalfEven(numericValue(texts[0]))
+               + 60 * roundHalfEven(numericValue(texts[1])) + roundHalfEven(numericValue(texts[2]));
     };
-    hooks.lamp = [lamp, mainText](bool live, bool green) {
+    c.lamp = [lamp](bool live, bool green, const QString &main) {
         lamp->setFillColor(live && green ? Supervisor::kLampGreen : Supervisor::kLampRed);
-        const QString text = live ? QStringLiteral("STANDBY: the lamp of %1").arg(mainText)
-                                  : QStringLiteral("STANDBY: no link to %1").arg(mainText);
+        const QString text = live ? QStringLiteral("STANDBY: the lamp of %1").arg(main)
+                                  : QStringLiteral("STANDBY: no link to %1").arg(main);
         lamp->setToolTip(text);
         lamp->setAccessibleDescription(text);
     };
-    hooks.takeOver = [&w, hub, mainText](const Followed &f, qint64 msSincePush) {
-        takeOver(w, hub, f, msSincePush, QStringLiteral("STANDBY ") + mainText);
+    c.save = [list, title] {
+        list->IP_LIST_SAVE();
+        title->INP_TITLE_LostFocus();
     };
-    return new Follower(main, std::move(link), std::move(hooks), &w);
+    c.runFor = [swGo, countdown](qint64 msLeft) {
+        // Already checked while following: the handling runs again to start the timer.
+        swGo->setChecked(true);
+        countdown->SW_GO_Click();
+        countdown->countTo(msLeft);
+    };
+    c.arm = [start](const QString &hhmmss, const QString &who, qint64 msLate) {
+        const QTime at = QTime::fromString(hhmmss, QStringLiteral("HH:mm:ss"));
+        if (at.isValid())
+            start->arm(at, who, msLate);
+    };
+    c.stopCountdown = [swGo, timRebour] {
+        swGo->setChecked(false);
+        timRebour->stop();
+    };
+    c.sendCurrentTime = [sender] { sender->INP_DELAY_Change(0); };
+    c.connectDisplays = [timIpCon, supervisor] {
+        timIpCon->start(1000);
+        supervisor->TIM_IP_CON_Timer();
+    };
+    c.dropDisplays = [list, tcp] {
+        for (int i = 0; i < tcp->count(); ++i) {
+            list->setMarked(i, false);
+            tcp->close(i);
+        }
+    };
+    auto *room = new StandbyRoom(std::move(c), &w);
+    // The main's running order: its list fetched whenever it changes, no cue of
+    // this console's own while it follows, kept as the main kept it at a takeover.
+    RunningOrder *order = r.rundown;
+    const auto fetcher = std::make_shared<QPointer<RundownFollower>>();
+    QObject::connect(room, &StandbyRoom::followingChanged, &w,
+                     [&w, order, fetcher, log](const QString &main) {
+                         if (*fetcher)
+                             (*fetcher)->deleteLater();
+                         *fetcher = nullptr;
+                         followed::MainAddress where;
+                         QString error;
+                         if (main.isEmpty() || !followed::parseMain(main, &where, &error))
+                             return;
+                         order->setFollowing(true);
+                         *fetcher = new RundownFollower(
+                             where,
+                             [order](const QList<rundown::Segment> &segments, int current) {
+                                 order->follow(segments, current);
+                             },
+                             [log](const QString &line) { log->LOG_APPEND(line); }, &w);
+                     });
+    room->addView(
+        [fetcher](const Followed &f) {
+            if (*fetcher)
+                (*fetcher)->follow(f.cueRevision, f.cueIndex);
+        },
+        [order](const Followed &) {
+            order->setFollowing(false);
+            if (order->count() > 0)
+                order->save();
+        });
+    followed::Rules rules;
+    rules.titleLength = w.INP_TITLE->maxLength();
+    rules.entryLength = w.INP_IP->maxLength();
+    rules.maxEntries = AddressList::kMaxEntries;
+    room->setRules(rules);
+    return room;
+}
+
+} // namespace
+
+Rooms wireRooms(MainWindow &w)
+{
+    Rooms r;
+    r.log = new EventLog(w.INP_LOG, &w);
+    EventLog *log = r.log;
+    const auto logLine = [log](const QString &message) { log->LOG_APPEND(message); };
+    r.title = new Title(w.INP_TITLE, logLine, &w);
+    r.list = new AddressList(w.LST_IP, w.INP_IP, w.B_IP_ADD, w.B_IP_DEL, *w.TCPIP_TCP, logLine, &w);
+
+    AddressList *list = r.list;
+    const std::array<QLineEdit *, 3> fields{w.INP_DELAY[0], w.INP_DELAY[1], w.INP_DELAY[2]};
+    r.sender = new TimeFrameSender(
+        fields, *w.TCPIP_TCP, [list](int index) { return list->isMarked(index); }, &w);
+
+    TimeFrameSender *sender = r.sender;
+    r.countdown = new Countdown(
+        w.INP_DELAY, w.SW_GO, w.B_RESET, w.TIM_REBOUR, w.VERT, w.ROUGE,
+        [sender](int index) { sender->INP_DELAY_Change(index); }, &w);
+
+    ShapeWidget *lamp = w.TCP_OK;
+    QCheckBox *swCfg = w.SW_CFG;
+    Supervisor::Hooks hooks;
+    hooks.log = logLine;
+    hooks.sendCurrentTime = [sender] { sender->INP_DELAY_Change(0); };
+    hooks.paintLamp = [lamp](const QColor &colour) {
+        lamp->setFillColor(colour);
+        // A screen reader hears what the colour shows.
+        lamp->setAccessibleDescription(
+            colour == Supervisor::kLampGreen
+                ? QStringLiteral("TCP CONNECTION STATUS: every display connected")
+                : QStringLiteral("TCP CONNECTION STATUS: not every display connected"));
+    };
+    hooks.openPanel = [swCfg] { swCfg->setChecked(true); };
+    const auto lampText = std::make_shared<QString>();
+    // Filled in below, once the standby room exists.
+    const auto standbyNote = std::make_shared<std::function<QString()>>();
+    hooks.describeLamp = [lamp, lampText, standbyNote](const QString &text) {
+        *lampText = text;
+        const QString note = *standbyNote ? (*standbyNote)() : QString();
+        lamp->setToolTip(note.isEmpty() ? text : text + QLatin1Char('\n') + note);
+    };
+    r.supervisor
+        = new Supervisor(*list, *w.TCPIP_TCP, *w.TCPIP_UDP, std::move(hooks), w.TIM_IP_CON, &w);
+    r.health = new HealthBook(
+        *list, *w.TCPIP_TCP, [log] { return log->now(); }, &w);
+    r.supervisor->setHealthBook(r.health);
+
+    // An armed start switches Run on as the operator's click does; its log line
+    // names who armed it.
+    QCheckBox *swGo = w.SW_GO;
+    r.start = new TimedStart(
+        [log, swGo](const QString &who) {
+            log->LOG_APPEND(who + QStringLiteral("= RUN"));
+            swGo->setChecked(true);
+        },
+        [log](const QString &who, QTime at) {
+            log->LOG_APPEND(who + QStringLiteral("= RUN AT ")
+                            + at.toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" MISSED"));
+        },
+        &w);
+    // The operator's own Run or Reset overrides it. clicked, not toggled: the
+    // countdown's own stop at zero leaves a start armed for later.
+    QObject::connect(w.SW_GO, &QCheckBox::clicked, r.start, &TimedStart::disarm);
+    QObject::connect(w.B_RESET, &QPushButton::clicked, r.start, &TimedStart::disarm);
+
+    wireRunningOrder(w, r);
+    r.standby = wireStandbyRoom(w, r);
+    StandbyRoom *standby = r.standby;
+    *standbyNote = [standby] { return standby->standbyNote(); };
+    r.sender->setMayDrive([standby] { return standby->mayDrive(); });
+    r.supervisor->setMayDrive([standby] { return standby->mayDrive(); });
+    // The supervisor's words on the displays, and whether a standby follows.
+    QObject::connect(standby, &StandbyRoom::changed, lamp, [lamp, standby, lampText] {
+        const QString note = standby->standbyNote();
+        if (standby->role() != StandbyRoom::Role::Following)
+            lamp->setToolTip(note.isEmpty() ? *lampText : *lampText + QLatin1Char('\n') + note);
+    });
+    return r;
+}
+
+namespace {
+
+RemoteState::Cue cueState(const RunningOrder &rundown)
+{
+    RemoteState::Cue cue;
+    cue.index = rundown.current();
+    cue.count = rundown.count();
+    cue.title = rundown.titleAt(cue.index);
+    cue.next = rundown.titleAt(cue.index + 1);
+    cue.revision = rundown.revision();
+    return cue;
+}
+
+void wireRemoteRundown(RemoteConsole &c, RunningOrder *rundown)
+{
+    c.cue = [rundown](int index, int step, bool run, const QString &source) {
+        return step != 0 ? rundown->step(step, run, source) : rundown->cue(index, run, source);
+    };
+    c.rundownJson = [rundown] { return rundown->json(); };
+    c.putRundown = [rundown](const QByteArray &body, bool csv, const QString &source,
+                             QString *error) {
+        switch (rundown->replace(body, csv ? RunningOrder::Format::Csv : RunningOrder::Format::Json,
+                                 source, error)) {
+        case RunningOrder::Replaced::Ok:
+            return 200;
+        case RunningOrder::Replaced::Refused:
+            return 400;
+        case RunningOrder::Replaced::NotSaved:
+            break;
+        }
+        return 500;
+    };
+}
+
+} // namespace
+
+void wireRemote(MainWindow &w, RemoteHub &hub)
+{
+    const std::array<DelayField *, 3> fields = w.INP_DELAY;
+    QCheckBox *swGo = w.SW_GO;
+    QPushButton *bReset = w.B_RESET;
+    QLineEdit *title = w.INP_TITLE;
+    ShapeWidget *lamp = w.TCP_OK;
+    Countdown *countdown = w.countdown();
+    EventLog *log = w.eventLog();
+    TimedStart *start = w.timedStart();
+    StandbyRoom *standby = w.standbyRoom();
+
+    HealthBook *health = w.healthBook();
+    const auto displays = [health] { return health ? health->records() : QList<DisplayHealth>(); };
+    // Only with a remote control: without one nothing counts the overtime.
+    auto *clock = new PresenterClock({fields[0], fields[1], fields[2]}, swGo, &w);
+
+    RemoteConsole c;
+    c.setTime = [fields, clock](int h, int m, int s) {
+        // As typed: each field's write sends its own frame.
+        fields[0]->setText(timemath::twoDigits(h));
+        fields[1]->setText(timemath::twoDigits(m));
+        fields[2]->setText(timemath::twoDigits(s));
+        clock->end(); // a set ends the overtime, even one that leaves the text as it was
+    };
+    // A plain run, a pause or a reset disarms an armed start.
+    c.run = [swGo, start] {
+        start->disarm();
+        swGo->setChecked(true);
+    };
+    c.pause = [swGo, start] {
+        start->disarm();
+        swGo->setChecked(false);
+    };
+    c.reset = [bReset, start] {
+        start->disarm();
+        bReset->click();
+    };
+    c.nudge = [countdown](int seconds) { countdown->nudge(seconds); };
+    c.until = [countdown](int h, int m, int s) { countUntil(countdown, h * 3600 + m * 60 + s); };
+    c.runAt = [start](int h, int m, int s, const QString &source) {
+        start->arm(QTime(h, m, s), source);
+    };
+    c.disarm = [start] { start->disarm(); };
+    c.log = [log](const QString &line) { log->LOG_APPEND(line); };
+    RunningOrder *rundown = w.runningOrder();
+    c.state = [fields, swGo, title, lamp, displays, start, clock, standby, rundown] {
+        RemoteState s;
+        s.time = fields[0]->text() + QLatin1Char(':') + fields[1]->text() + QLatin1Char(':')
+                 + fields[2]->text();
+        s.frame = timemath::timeText(fields[0]->text(), fields[1]->text(), fields[2]->text());
+        s.running = swGo->isChecked();
+        s.title = title->text();
+        s.lampGreen = lamp->fillColor() == Supervisor::kLampGreen;
+        s.displays = displays();
+        s.startsAt = start->text();
+        s.term = standby->term();
+        s.secondsLeft = clock->secondsLeft();
+        s.reachedZero = clock->reachedZero();
+        s.overtime = clock->overtime();
+        s.length = clock->length();
+        s.cue = cueState(*rundown);
+        return s;
+    };
+    wireRemoteRundown(c, rundown);
+    hub.setConsole(std::move(c));
+    hub.loadZones(QStringLiteral("ZONES.CFG"));
+
+    RemoteHub *h = &hub;
+    for (DelayField *f : fields)
+        QObject::connect(f, &QLineEdit::textChanged, h, &RemoteHub::notifyChanged);
+    QObject::connect(swGo, &QCheckBox::toggled, h, &RemoteHub::notifyChanged);
+    QObject::connect(title, &QLineEdit::textChanged, h, &RemoteHub::notifyChanged);
+    QObject::connect(lamp, &ShapeWidget::fillColorChanged, h, &RemoteHub::notifyChanged);
+    if (health)
+        QObject::connect(health, &HealthBook::changed, h, &RemoteHub::notifyChanged);
+    QObject::connect(start, &TimedStart::changed, h, &RemoteHub::notifyChanged);
+    QObject::connect(rundown, &RunningOrder::changed, h, &RemoteHub::notifyChanged);
+    QObject::connect(clock, &PresenterClock::changed, h, &RemoteHub::notifyChanged);
+    QObject::connect(bReset, &QPushButton::clicked, clock, &PresenterClock::end);
+
+    // The room tells the remote whom it follows and its term; the remote tells
+    // the room which standbys announced themselves.
+    QObject::connect(standby, &StandbyRoom::followingChanged, h, &RemoteHub::setFollowing);
+    QObject::connect(standby, &StandbyRoom::changed, h, &RemoteHub::notifyChanged);
+    QObject::connect(h, &RemoteHub::joined, standby, &StandbyRoom::standbyJoined);
+    QObject::connect(h, &RemoteHub::left, standby, &StandbyRoom::standbyLeft);
+    // The presenter's view follows the main's, and is kept at a takeover.
+    standby->addView([h](const Followed &f) { followPresenter(h, f); },
+                     [&w, h](const Followed &f) { keepPresenter(w, h, f); });
+}
+
+Follower *wireStandby(MainWindow &w, const followed::MainAddress &main,
+                      std::unique_ptr<MainLink> link, RemoteHub *)
+{
+    return w.standbyRoom()->follow(main, std::move(link));
+}
+
+void wireFencing(MainWindow &w, const QString &announce, const QByteArray &token)
+{
+    const QtMainLink::Fence fence{announce, token};
+    w.standbyRoom()->setLinks([fence](const followed::MainAddress &to) {
+        return std::make_unique<QtMainLink>(to, fence);
+    });
+    w.standbyRoom()->setFenced(!token.isEmpty());
 }

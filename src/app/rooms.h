@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QByteArray>
+#include <QString>
+
 #include <memory>
 
 class AddressList;
@@ -16,6 +19,7 @@ class TimeFrameSender;
 class Title;
 class Follower;
 class MainLink;
+class StandbyRoom;
 namespace followed {
 struct MainAddress;
 }
@@ -32,7 +36,8 @@ struct Rooms
     Countdown *countdown = nullptr;
     Supervisor *supervisor = nullptr;
     HealthBook *health = nullptr;
-    TimedStart *start = nullptr; // a start armed for a time of day (remote control)
+    TimedStart *start = nullptr;    // a start armed for a time of day (remote control)
+    StandbyRoom *standby = nullptr; // who drives the displays: this console, or a main it follows
     RunningOrder *rundown = nullptr;
 };
 
@@ -49,8 +54,12 @@ void wireRemote(MainWindow &window, RemoteHub &hub);
 
 // Makes the window the standby of the main at `main`: it follows the main's
 // state over `link` with the operator's controls and its own supervisor off,
-// and on the main's death takes over. `hub` (may be null) is its own remote
-// control, which refuses commands while it follows. Call after Form_Load,
-// before the event loop runs: no display is ever connected while following.
+// and on the main's death takes over. Its own remote control, wired before,
+// refuses commands while it follows. Call after Form_Load, before the event
+// loop runs: no display is ever connected while following.
 Follower *wireStandby(MainWindow &window, const followed::MainAddress &main,
-                      std::unique_ptr<MainLink> link, RemoteHub *hub);
+                      std::unique_ptr<MainLink> link, RemoteHub *hub = nullptr);
+
+// How this console reaches other consoles: it announces `announce` (its own
+// remote control) to a main it follows, and proves `token` to it.
+void wireFencing(MainWindow &window, const QString &announce, const QByteArray &token);

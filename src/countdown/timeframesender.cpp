@@ -16,6 +16,8 @@ TimeFrameSender::TimeFrameSender(const std::array<QLineEdit *, 3> &fields, TcpSo
 
 void TimeFrameSender::INP_DELAY_Change(int)
 {
+    if (m_mayDrive && !m_mayDrive())
+        return;
     // The frame always carries all three fields, whichever one changed.
     const QByteArray frame = frames::timeFrame(
         timemath::timeText(m_fields[0]->text(), m_fields[1]->text(), m_fields[2]->text()));

@@ -22,6 +22,9 @@ public:
     TimeFrameSender(const std::array<QLineEdit *, 3> &fields, TcpSocketArray &sockets,
                     IsMarked isMarked, QObject *parent = nullptr);
 
+    // Whether this console drives the displays now, asked before every frame.
+    void setMayDrive(std::function<bool()> mayDrive) { m_mayDrive = std::move(mayDrive); }
+
     // Never fails towards its caller: a failed send is ignored, the loop goes on.
     void INP_DELAY_Change(int index);
 
@@ -29,4 +32,5 @@ private:
     std::array<QLineEdit *, 3> m_fields;
     TcpSocketArray &m_sockets;
     IsMarked m_isMarked;
+    std::function<bool()> m_mayDrive;
 };

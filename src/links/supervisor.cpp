@@ -26,6 +26,8 @@ Supervisor::Supervisor(AddressList &list, TcpSocketArray &tcp, UdpEndpoint &udp,
 
 void Supervisor::TIM_IP_CON_Timer()
 {
+    if (m_mayDrive && !m_mayDrive())
+        return;
     int marked = 0;
     const int n = m_list.count();
     for (int i = 0; i < n; ++i) {
@@ -76,7 +78,7 @@ void Supervisor::TCPIP_TCP_Error(int index, const QString &description)
     m_list.setMarked(index, false);
     m_hooks.log(m_tcp.remoteHost(index) + QStringLiteral("= ") + description);
 
-    if (m_tcp.tag(index).toInt() >= kErrorThreshold) {
+    if (m_tcp.tag(index).toInt() >= kErrorThreshold && (!m_mayDrive || m_mayDrive())) {
         // A program write raises the panel's own click handling before we go on.
         if (m_hooks.openPanel)
             m_hooks.openPanel();

@@ -42,6 +42,9 @@ public:
 
     // Told of every event and tick; optional.
     void setHealthBook(HealthBook *health) { m_health = health; }
+    // Whether this console drives the displays now, asked on every tick and
+    // before any recovery datagram: a console that does not connects nothing.
+    void setMayDrive(std::function<bool()> mayDrive) { m_mayDrive = std::move(mayDrive); }
 
     void TIM_IP_CON_Timer();
     void TCPIP_TCP_Connect(int index);
@@ -54,5 +57,6 @@ private:
     UdpEndpoint &m_udp;
     Hooks m_hooks;
     HealthBook *m_health = nullptr;
+    std::function<bool()> m_mayDrive;
     quint16 m_port;
 };

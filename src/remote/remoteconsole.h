@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -18,8 +19,10 @@ struct RemoteState
     QString title;
     bool lampGreen = false;
     QList<DisplayHealth> displays;
-    QString following; // the main's "HOST:PORT" while this console follows one as its standby
-    QString startsAt;  // "HH:MM:SS" while a start is armed, "" otherwise
+    QString following;    // the main's "HOST:PORT" while this console follows one as its standby
+    QString startsAt;     // "HH:MM:SS" while a start is armed, "" otherwise
+    qint64 term = 0;      // which takeover this console is at: 0 for one started as main
+    QStringList standbys; // the standbys following this console now, "HOST:PORT"
 
     // From the countdown, for the presenter's view:
     int secondsLeft = 0;      // the fields' total, as the tick reads them
@@ -63,10 +66,10 @@ struct PresenterSettings
 
 namespace remotestate {
 // {"time", "frame", "running", "title", "lamp": "green"|"red", "displays": [...],
-//  "role": "main"|"standby", "following": "HOST:PORT"|"", "startsAt",
-//  "zones": {"warning", "danger"}, "zone", "message": {"text", "visible"},
-//  "overtime": "HH:MM:SS"|"", "blackout", "length": "HH:MM:SS"|"",
-//  "cue": {"index", "count", "title", "next", "revision"}}, compact.
+//  "role": "main"|"standby", "following": "HOST:PORT"|"", "startsAt", "term",
+//  "standbys": ["HOST:PORT", ...], "zones": {"warning", "danger"}, "zone",
+//  "message": {"text", "visible"}, "overtime": "HH:MM:SS"|"", "blackout",
+//  "length": "HH:MM:SS"|"", "cue": {"index", "count", "title", "next", "revision"}}, compact.
 QByteArray toJson(const RemoteState &state);
 } // namespace remotestate
 

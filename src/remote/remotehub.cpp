@@ -180,10 +180,42 @@ QString RemoteHub::refusal() const
                                  : QStringLiteral("standby: send commands to ") + m_following;
 }
 
+void RemoteHub::standbyJoined(const QString &address)
+{
+    m_standbys.append(address);
+    if (m_console.log)
+        m_console.log(QStringLiteral("STANDBY ") + address + QStringLiteral("= JOINED"));
+    notifyChanged();
+    emit joined(address);
+}
+
+void RemoteHub::standbyLeft(const QString &address)
+{
+    m_standbys.removeOne(address);
+    if (m_console.log)
+        m_console.log(QStringLiteral("STANDBY ") + address + QStringLiteral("= LEFT"));
+    notifyChanged();
+    emit left(address);
+}
+
+void RemoteHub::standbyNotFenced(const QString &address)
+{
+    // Once per address in a row: a standby that reconnects, or a client that
+    // keeps announcing, does not fill the log.
+    if (address == m_notFenced)
+        return;
+    m_notFenced = address;
+    if (m_console.log)
+        m_console.log(QStringLiteral("STANDBY ") + address
+                      + QStringLiteral("= NOT FENCED: no --remote-token shared with it"));
+}
+
 RemoteState RemoteHub::state() const
 {
     RemoteState s = m_console.state ? m_console.state() : RemoteState{};
     s.following = m_following;
+    s.standbys = m_standbys;
+    s.standbys.removeDuplicates(); // one that reconnects before its old link is gone
     s.zones = m_presenter.zones;
     s.zone = zones::name(zones::zoneOf(m_presenter.zones, s.secondsLeft, s.reachedZero));
     s.message = m_presenter.message;

@@ -40,6 +40,12 @@ public:
     // Why commands are refused now ("standby: send commands to HOST:PORT"), or empty.
     QString refusal() const;
 
+    // A standby that proved the shared token announced itself ("HOST:PORT"),
+    // or its push socket closed. Logged, and shown in the state.
+    void standbyJoined(const QString &address);
+    void standbyLeft(const QString &address);
+    // An announcement not taken: without the shared token the pair is not fenced.
+    void standbyNotFenced(const QString &address);
     // The running order: GET /api/rundown's answer, and PUT's (the HTTP status).
     QByteArray rundownJson() const;
     int putRundown(const QByteArray &body, bool csv, const QString &source, QString *error);
@@ -54,6 +60,8 @@ public:
 signals:
     // Once per event-loop turn in which something changed; pushJson() is the new state.
     void changed();
+    void joined(const QString &address);
+    void left(const QString &address);
 
 public:
     // The state as of the last changed(), built once however many viewers ask.
@@ -69,6 +77,8 @@ private:
     PresenterSettings m_presenter;
     QString m_zonesFile;
     QString m_following;
+    QStringList m_standbys;
+    QString m_notFenced; // the last announcement logged as not fenced
     bool m_pending = false;
     QByteArray m_pushJson;
 };

@@ -1,11 +1,15 @@
 #include "remote/remoteserver.h"
 
+#include "core/keyproof.h"
 #include "remote/command.h"
 #include "remote/httphead.h"
 #include "remote/listenaddress.h"
 #include "remote/remotehub.h"
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrlQuery>
 #include <QHash>
 #include <QNetworkInterface>
 #include <QTcpServer>
@@ -222,6 +226,7 @@ HttpConnection::Handler::Next RemoteServer::headReceived(HttpConnection &c, cons
                           QStringLiteral("too many viewers (at most %1)").arg(m_limits.maxViewers));
             return Next::Answered;
         }
+        noteAnnouncement(c, head);
         return Next::HandOver;
     }
     if (remotecmd::isCommand(head.method, path)) {
@@ -264,7 +269,7 @@ void RemoteServer::requestReceived(HttpConnection &c, const HttpHead &head, cons
         c.answer(200, "text/html; charset=utf-8", page(QStringLiteral("presenter.html")));
         return;
     case remotecmd::Route::Kind::State:
-        c.answer(200, "application/json", m_hub.stateJson());
+        c.answer(200, "application/json", m_hub.stateJson(), proofFields(head));
         return;
     case remotecmd::Route::Kind::Push:
         c.answerError(400, QStringLiteral("/api/ws takes a WebSocket upgrade"));
@@ -384,6 +389,7 @@ void RemoteServer::onUpgraded(HttpConnection *c, QWebSocket *viewer)
         removeViewer(viewer);
         viewer->deleteLater();
     });
+    adoptAnnouncement(c, viewer);
     const QByteArray json = m_hub.stateJson();
     if (m_viewers.size() == 1)
         m_lastPush = json; // what every viewer now has
@@ -392,6 +398,7 @@ void RemoteServer::onUpgraded(HttpConnection *c, QWebSocket *viewer)
 
 void RemoteServer::removeViewer(QWebSocket *viewer)
 {
+    forgetStandby(viewer);
     m_viewers.removeIf([viewer](const Viewer &v) { return v.socket == viewer; });
     if (m_viewers.isEmpty())
         m_lastPush.clear();
@@ -426,6 +433,100 @@ void RemoteServer::sendTo(QWebSocket *viewer, const QByteArray &json)
         return;
     }
     viewer->sendTextMessage(QString::fromUtf8(json));
+}
+
+void RemoteServer::noteAnnouncement(HttpConnection &c, const HttpHead &head)
+{
+    Announcement a;
+    const QString standby = announcedAddress(head.target, c.peer());
+    if (!standby.isEmpty()) {
+        // Anybody could announce a fake standby and have this console step
+        // down for it: only the shared token makes an announcement count.
+        if (!m_token.isEmpty() && authorised(head))
+            a.standby = standby;
+        else
+            m_hub.standbyNotFenced(standby);
+    }
+    const QByteArray challenge = head.field("x-rv38t-challenge");
+    if (!m_token.isEmpty() && !challenge.isEmpty() && challenge.size() <= 128)
+        a.challenge = challenge;
+    if (a.standby.isEmpty() && a.challenge.isEmpty())
+        return;
+    m_announcements.insert(&c, a);
+    const HttpConnection *key = &c;
+    connect(&c, &HttpConnection::finished, this, [this, key] { m_announcements.remove(key); });
+}
+
+void RemoteServer::adoptAnnouncement(HttpConnection *c, QWebSocket *viewer)
+{
+    const Announcement a = m_announcements.take(c);
+    // The proof of the shared token comes first, before any state.
+    if (!a.challenge.isEmpty()) {
+        const QJsonObject proof{
+            {QStringLiteral("proof"), QString::fromLatin1(keyproof::answer(m_token, a.challenge))}};
+        viewer->sendTextMessage(
+            QString::fromUtf8(QJsonDocument(proof).toJson(QJsonDocument::Compact)));
+    }
+    if (!a.standby.isEmpty()) {
+        m_standbys.insert(viewer, a.standby);
+        m_hub.standbyJoined(a.standby);
+    }
+}
+
+void RemoteServer::forgetStandby(QWebSocket *viewer)
+{
+    const auto it = m_standbys.constFind(viewer);
+    if (it == m_standbys.constEnd())
+        return;
+    const QString standby = it.value();
+    m_standbys.erase(it);
+    m_hub.standbyLeft(standby);
+}
+
+QByteArray RemoteServer::proofFields(const HttpHead &head) const
+{
+    const QByteArray challenge = head.field("x-rv38t-challenge");
+    if (m_token.isEmpty() || challenge.isEmpty() || challenge.size() > 128)
+        return {};
+    return "X-RV38T-Proof: " + keyproof::answer(m_token, challenge) + "\r\n";
+}
+
+QString RemoteServer::announcedAddress(const QByteArray &target, const QHostAddress &peer)
+{
+    const qsizetype mark = target.indexOf('?');
+    if (mark < 0)
+        return {};
+    const QUrlQuery query(QString::fromLatin1(target.mid(mark + 1)));
+    const QString text = query.queryItemValue(QStringLiteral("standby"), QUrl::FullyDecoded);
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    if (text.isEmpty() || text.size() > 64 || colon < 0)
+        return {};
+    QString host = text.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    bool ok = false;
+    const uint port = text.mid(colon + 1).toUInt(&ok);
+    // ":PORT", or an address that means "any": the address this console sees it at.
+    QHostAddress address = host.isEmpty() ? QHostAddress::Any : QHostAddress(host);
+    if (!ok || port == 0 || port > 65535 || address.isNull())
+        return {};
+    // A loopback address from another machine would name this one: it is the peer's.
+    if (address == QHostAddress::Any || address == QHostAddress::AnyIPv6
+        || address == QHostAddress::AnyIPv4 || (address.isLoopback() && !peer.isLoopback()))
+        address = peer;
+    address = listenaddress::plain(address);
+    const bool v6 = address.protocol() == QAbstractSocket::IPv6Protocol;
+    return (v6 ? QLatin1Char('[') + address.toString() + QLatin1Char(']') : address.toString())
+           + QLatin1Char(':') + QString::number(port);
+}
+
+void RemoteServer::goingAway()
+{
+    const QList<Viewer> viewers = m_viewers;
+    for (const Viewer &v : viewers) {
+        v.socket->close(QWebSocketProtocol::CloseCodeGoingAway, QStringLiteral("closing"));
+        v.socket->flush();
+    }
 }
 
 QByteArray RemoteServer::page(const QString &name)

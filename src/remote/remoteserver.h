@@ -3,6 +3,7 @@
 #include "remote/httpconnection.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QByteArrayList>
 #include <QHostAddress>
 #include <QList>
@@ -59,6 +60,10 @@ public:
     int viewerCount() const;
     int connectionCount() const;
 
+    // The console closes on purpose: every viewer is told so ("going away"),
+    // and a standby among them takes over at once, as a planned hand-over.
+    void goingAway();
+
 signals:
     void viewerDropped(const QString &peer);
 
@@ -87,10 +92,25 @@ private:
     bool sameOrigin(const HttpHead &head) const;
     static QByteArray page(const QString &name);
 
+    // The standby's side of a push upgrade: its announcement and its challenge,
+    // kept from the head until the viewer exists.
+    struct Announcement
+    {
+        QString standby; // "HOST:PORT" when taken (the shared token came with it)
+        QByteArray challenge;
+    };
+    void noteAnnouncement(HttpConnection &connection, const HttpHead &head);
+    void adoptAnnouncement(HttpConnection *connection, QWebSocket *viewer);
+    void forgetStandby(QWebSocket *viewer);
+    QByteArray proofFields(const HttpHead &head) const;
+    static QString announcedAddress(const QByteArray &target, const QHostAddress &peer);
+
     RemoteHub &m_hub;
     QTcpServer *m_tcp = nullptr;
     QList<HttpConnection *> m_connections; // until each is finished
     QList<Viewer> m_viewers;
+    QHash<const HttpConnection *, Announcement> m_announcements;
+    QHash<const QWebSocket *, QString> m_standbys; // the viewers that are standbys
     QByteArray m_token;
     QByteArrayList m_names;
     QByteArray m_lastPush;

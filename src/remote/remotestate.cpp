@@ -22,6 +22,8 @@ QByteArray toJson(const RemoteState &s)
          s.following.isEmpty() ? QStringLiteral("main") : QStringLiteral("standby")},
         {QStringLiteral("following"), s.following},
         {QStringLiteral("startsAt"), s.startsAt},
+        {QStringLiteral("term"), s.term},
+        {QStringLiteral("standbys"), QJsonArray::fromStringList(s.standbys)},
         {QStringLiteral("zones"),
          QJsonObject{{QStringLiteral("warning"), zones::text(s.zones.warning)},
                      {QStringLiteral("danger"), zones::text(s.zones.danger)}}},

@@ -3,6 +3,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTime>
+
+#include <algorithm>
+#include <cmath>
 
 namespace followed {
 
@@ -71,45 +75,117 @@ bool splitTime(const QString &time, std::array<QString, 3> *fields)
     return false;
 }
 
+// Every member a state carries, with its type. A member added to the state is
+// added here, and taken in fromJson below.
+struct Member
+{
+    const char *name;
+    QJsonValue::Type type;
+};
+constexpr Member kMembers[] = {
+    {"time", QJsonValue::String},     {"frame", QJsonValue::String},
+    {"running", QJsonValue::Bool},    {"title", QJsonValue::String},
+    {"lamp", QJsonValue::String},     {"displays", QJsonValue::Array},
+    {"role", QJsonValue::String},     {"following", QJsonValue::String},
+    {"startsAt", QJsonValue::String}, {"term", QJsonValue::Double},
+    {"standbys", QJsonValue::Array},  {"zones", QJsonValue::Object},
+    {"zone", QJsonValue::String},     {"message", QJsonValue::Object},
+    {"overtime", QJsonValue::String}, {"blackout", QJsonValue::Bool},
+    {"length", QJsonValue::String},   {"cue", QJsonValue::Object},
+};
+
+bool isControl(QChar c)
+{
+    return c.category() == QChar::Other_Control || c == QChar::LineSeparator
+           || c == QChar::ParagraphSeparator;
+}
+
 } // namespace
 
-bool fromJson(const QByteArray &json, Followed *out)
+bool fromJson(const QByteArray &json, const Rules &rules, Followed *out)
 {
     const QJsonDocument document = QJsonDocument::fromJson(json);
     if (!document.isObject())
         return false;
     const QJsonObject o = document.object();
+    for (const Member &m : kMembers) {
+        if (o.value(QLatin1String(m.name)).type() != m.type)
+            return false;
+    }
     Followed f;
-    if (!o.value(QLatin1String("time")).isString()
-        || !splitTime(o.value(QLatin1String("time")).toString(), &f.fields))
+    if (!splitTime(o.value(QLatin1String("time")).toString(), &f.fields))
         return false;
+    for (const QString &field : f.fields) {
+        if (std::any_of(field.begin(), field.end(), isControl))
+            return false;
+    }
     f.running = o.value(QLatin1String("running")).toBool();
-    f.title = o.value(QLatin1String("title")).toString();
-    f.lampGreen = o.value(QLatin1String("lamp")).toString() == QLatin1String("green");
+    for (const QChar c : o.value(QLatin1String("title")).toString()) {
+        if (!isControl(c))
+            f.title.append(c);
+    }
+    f.title.truncate(rules.titleLength);
+    const QString lamp = o.value(QLatin1String("lamp")).toString();
     f.role = o.value(QLatin1String("role")).toString();
+    if ((lamp != QLatin1String("green") && lamp != QLatin1String("red"))
+        || (f.role != QLatin1String("main") && f.role != QLatin1String("standby")))
+        return false;
+    f.lampGreen = lamp == QLatin1String("green");
     f.startsAt = o.value(QLatin1String("startsAt")).toString();
+    if (!f.startsAt.isEmpty()
+        && !QTime::fromString(f.startsAt, QStringLiteral("HH:mm:ss")).isValid())
+        return false;
+    // A whole number a double holds exactly.
+    const double term = o.value(QLatin1String("term")).toDouble();
+    if (term < 0 || term > 9007199254740991.0 || term != std::floor(term))
+        return false;
+    f.term = static_cast<qint64>(term);
     const QJsonObject zones = o.value(QLatin1String("zones")).toObject();
+    const QJsonObject message = o.value(QLatin1String("message")).toObject();
+    // Inside the presenter's members too: the types only; their values are
+    // checked as typed input where they are applied.
+    if (!zones.value(QLatin1String("warning")).isString()
+        || !zones.value(QLatin1String("danger")).isString()
+        || !message.value(QLatin1String("text")).isString()
+        || !message.value(QLatin1String("visible")).isBool())
+        return false;
     f.warning = zones.value(QLatin1String("warning")).toString();
     f.danger = zones.value(QLatin1String("danger")).toString();
-    const QJsonObject message = o.value(QLatin1String("message")).toObject();
     f.hasMessage = message.value(QLatin1String("text")).isString();
     f.message = message.value(QLatin1String("text")).toString();
     f.messageVisible = message.value(QLatin1String("visible")).toBool(true);
     f.blackout = o.value(QLatin1String("blackout")).toBool();
     const QJsonArray displays = o.value(QLatin1String("displays")).toArray();
-    for (const QJsonValue &d : displays)
-        f.list.append(d.toObject().value(QLatin1String("address")).toString());
+    if (displays.size() > rules.maxEntries)
+        return false;
+    for (const QJsonValue &d : displays) {
+        const QJsonValue address = d.toObject().value(QLatin1String("address"));
+        if (!address.isString())
+            return false;
+        const QString text = address.toString();
+        if (text.size() > rules.entryLength || std::any_of(text.begin(), text.end(), isControl))
+            return false;
+        f.list.append(text);
+    }
+    // The running order's place: whole numbers within bounds (the list itself is
+    // fetched apart, when the revision changes).
     const QJsonObject cue = o.value(QLatin1String("cue")).toObject();
     const double index = cue.value(QLatin1String("index")).toDouble(-1);
     const double revision = cue.value(QLatin1String("revision")).toDouble(-1);
-    // Whole numbers within bounds, or no running order at all.
-    if (index >= 0 && index <= 1e6 && index == int(index) && revision >= 0 && revision <= 2e9
-        && revision == double(qint64(revision))) {
-        f.cueIndex = int(index);
-        f.cueRevision = int(revision);
-    }
+    if (index < 0 || index > 1e6 || index != std::floor(index) || revision < 0 || revision > 2e9
+        || revision != std::floor(revision))
+        return false;
+    f.cueIndex = int(index);
+    f.cueRevision = int(revision);
     *out = f;
     return true;
+}
+
+Verdict judge(qint64 ownTerm, const QString &theirRole, qint64 theirTerm)
+{
+    if (theirRole != QLatin1String("main") || theirTerm < ownTerm)
+        return Verdict::Keep;
+    return theirTerm > ownTerm ? Verdict::StepDown : Verdict::SameTerm;
 }
 
 int secondsNow(int pushedSeconds, qint64 msSincePush)

@@ -12,11 +12,14 @@ class QTimer;
 class MainLink;
 
 // The standby's one relation to its main: follows its state, pings it, and
-// when the main has been silent for 2 s asks it once, with a 1-s limit, for
-// its state over a fresh connection. An answer means the link failed, not the
-// main: the push socket is opened again. No answer means the main is gone, and
-// the standby takes over with what it last followed. Before the first state
-// has come there is nothing to take over with, so it only keeps trying.
+// asks it for its state over a fresh connection as soon as the push socket
+// closes, or once it has been silent for 2 s. A refused connection means the
+// main's process is gone: the standby takes over at once. An answer means the
+// link failed, not the main: the push socket is opened again. After 2 s of
+// silence a probe unanswered within 1 s means the main is gone too. A main
+// that closes on purpose says so first, and is taken over from at once.
+// Before the first state has come there is nothing to take over with, so it
+// only keeps trying.
 class Follower : public QObject
 {
     Q_OBJECT
@@ -31,7 +34,7 @@ public:
         Connecting, // the push socket is opening; nothing has come on it yet
         Live,       // the main's state came on the push socket, and keeps coming
         Down,       // the push socket is closed; opened again every 2 s
-        Probing,    // silent too long: the main is asked once, with a deadline
+        Probing,    // the main is asked once, with a deadline
         TakenOver,  // the main is gone; this console drives the displays
     };
 
@@ -40,8 +43,9 @@ public:
         std::function<void(const QString &message)> log; // one event-log line
         std::function<void(const Followed &state)> show; // the main's state, as it changes
         std::function<void(bool live, bool green)> lamp; // green: the main's lamp is green
-        // Once, with what was last followed and how long ago it came.
-        std::function<void(const Followed &state, qint64 msSincePush)> takeOver;
+        // Once, with what was last followed and how long ago the main's last
+        // second began (the push in which its time last changed).
+        std::function<void(const Followed &state, qint64 msSinceTick)> takeOver;
     };
     using Clock = std::function<qint64()>; // milliseconds, monotonic
 
@@ -51,6 +55,7 @@ public:
 
     // A clock of the test's own; poll() then decides by it alone.
     void setClock(Clock clock) { m_clock = std::move(clock); }
+    void setRules(const followed::Rules &rules) { m_rules = rules; }
 
     // Opens the push socket and starts the poll timer.
     void start();
@@ -67,26 +72,31 @@ private:
     void open();
     void onMessage(const QByteArray &json);
     void onPong();
-    void onClosed();
-    void onAnswered(int status, const QByteArray &body);
-    void onProbeFailed();
-    void startProbe();
+    void onClosed(bool handOver);
+    void onAnswered(int status, const QByteArray &body, bool proven);
+    void onRefused();
+    void onNotTheMain();
+    void startProbe(bool afterSilence);
     void leaveLive();
     bool take(const QByteArray &json);
     void takeOver();
     void logLine(const char *what);
+    void logOnce(const char *what);
 
     followed::MainAddress m_main;
     std::unique_ptr<MainLink> m_link;
     Hooks m_hooks;
     Clock m_clock;
+    followed::Rules m_rules;
     QTimer *m_timer;
     State m_state = State::Down;
     bool m_hasFollowed = false;
     Followed m_followed;
     qint64 m_lastHeard = 0; // the last message or pong, or the probe's answer
-    qint64 m_lastPush = 0;  // the last state taken
+    qint64 m_lastTick = 0;  // the last state whose time differed from the one before
     qint64 m_lastPing = 0;
     qint64 m_attemptAt = 0; // the push socket's last opening
     qint64 m_probeAt = 0;
+    bool m_probeAfterSilence = false; // else asked because the push socket closed
+    bool m_complained = false;        // BAD STATE or NOT THE MAIN logged since the last FOLLOWING
 };

@@ -27,7 +27,8 @@ public:
     virtual void abort() = 0;
     virtual void ping() = 0;
     // GET /api/state over fresh connections; answered() with the body of the
-    // first answer. Nothing is reported for a main that never answers.
+    // first answer, refused() when the port is closed. Nothing is reported for
+    // a main that never answers.
     virtual void probe() = 0;
     // Forgets a probe in flight; nothing of it is reported afterwards.
     virtual void cancelProbe() = 0;
@@ -35,11 +36,16 @@ public:
 signals:
     void message(const QByteArray &json);
     void pong();
-    void closed();
+    // `handOver`: the main said it is closing on purpose, not lost.
+    void closed(bool handOver);
     // `status` is the HTTP status: any answer at all shows the main alive.
-    void answered(int status, const QByteArray &body);
-    // Every connection of the probe failed before an answer (refused, reset).
-    void probeFailed();
+    // `proven`: the answer proved the shared token (or there is none to prove).
+    void answered(int status, const QByteArray &body, bool proven);
+    // A connection of the probe, or the push socket's opening, was refused:
+    // nothing listens there any more.
+    void refused();
+    // The push socket's other end could not prove the shared token.
+    void notTheMain();
 };
 
 // Over QWebSocket and plain TCP sockets: the probe's request is written by
@@ -54,7 +60,16 @@ public:
     static constexpr int kProbeConnections = 2;
     static constexpr qint64 kMaxMessage = 1024 * 1024;
 
-    explicit QtMainLink(const followed::MainAddress &main, QObject *parent = nullptr);
+    // What this console tells the main about itself: the address of its own
+    // remote control ("HOST:PORT", or ":PORT" for the address the main sees),
+    // and the token both consoles share (empty: none, nothing is proven).
+    struct Fence
+    {
+        QString announce;
+        QByteArray token;
+    };
+
+    QtMainLink(const followed::MainAddress &main, const Fence &fence, QObject *parent = nullptr);
     ~QtMainLink() override;
 
     void open() override;
@@ -64,14 +79,20 @@ public:
     void cancelProbe() override;
 
 private:
+    void onMessage(const QString &text);
+    void startProbeConnection(int index);
     void onProbeRead(int index);
-    void onProbeEnded(int index);
+    void onProbeEnded(int index, bool wasRefused);
 
     followed::MainAddress m_main;
+    Fence m_fence;
     QUrl m_url;
     QWebSocket *m_ws;
-    bool m_quiet = false; // inside abort(): the socket's own disconnected() is ours
+    bool m_quiet = false;   // inside abort(): the socket's own disconnected() is ours
+    QByteArray m_challenge; // the push socket's, until the main has answered it
+    QByteArray m_probeChallenge;
+    QByteArray m_probeRequest;
+    std::array<bool, kProbeConnections> m_retried{};
     std::array<QTcpSocket *, kProbeConnections> m_probes{};
     std::array<QByteArray, kProbeConnections> m_replies;
-    int m_probesLeft = 0;
 };

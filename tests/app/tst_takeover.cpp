@@ -12,6 +12,9 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <climits>
+#include <memory>
+#include <vector>
 #include <csignal>
 #include <optional>
 
@@ -26,10 +29,11 @@ const QString kHere = NamespacePair::kConsoleAddress; // standby and display
 const quint16 kMainRemote = 8080;                     // a namespace of our own: no clash
 const quint16 kStandbyRemote = 8081;
 const QString kTable = QStringLiteral("rv38t_standby");
+const QString kStandby = kHere + QStringLiteral(":8081"); // as it announces itself
 
 // Cut: not a death. The main lives and still reaches the display; only the
 // link between the two consoles is cut (split brain).
-enum class Death { Kill, Stop, Drop, Cut };
+enum class Death { Kill, Stop, Drop, Cut, Term };
 
 int seconds(const QString &hhmmss)
 {
@@ -78,6 +82,7 @@ private slots:
     void takeover_data();
     void takeover();
     void lossyLinkIsNoDeath();
+    void fullMainIsNoDeath();
     void benchKills();
 
 private:
@@ -89,8 +94,13 @@ private:
         qint64 gapMs = -1; // from the death to the standby's first frame
         int errorS = 99;   // that frame against where the main would be
         bool runsOn = false;
+        qint64 maxStepMs = -1; // the longest second on the display across the death
     };
     Outcome watchTakeover(const QTime &death);
+    // Frames after `from` that set the display back: another console's older time.
+    int staleFrames(const QTime &from) const;
+    // Milliseconds until `done` holds, polled; -1 when it did not within `limitMs`.
+    template <typename F> static qint64 msUntil(F done, int limitMs);
     QList<Event> events() const { return m_events; }
     bool standbyHeardBefore(const QTime &until) const;
 
@@ -178,18 +188,23 @@ void TestTakeover::startShow()
 
     m_standby.emplace();
     m_standby->setStandardOutputFile(QProcess::nullDevice());
+    // The runbook: both consoles share the token, and each reaches the other's remote control.
     startConsole(*m_standby, {"--standby", kMain + ":" + QString::number(kMainRemote), "--remote",
-                              "127.0.0.1:" + QString::number(kStandbyRemote), "--dir",
-                              m_dirs->filePath("standby")});
-    // Following: the main's list and Run have come over.
+                              kHere + ":" + QString::number(kStandbyRemote), "--remote-token",
+                              "show", "--dir", m_dirs->filePath("standby")});
+    // Following: the main's list and Run have come over, and the main knows its standby.
     QTRY_VERIFY_WITH_TIMEOUT(
-        stateOf("127.0.0.1", kStandbyRemote).value("running").toBool()
-            && stateOf("127.0.0.1", kStandbyRemote).value("displays").toArray().size() == 1,
+        stateOf(kHere, kStandbyRemote).value("running").toBool()
+            && stateOf(kHere, kStandbyRemote).value("displays").toArray().size() == 1,
         15000);
-    const QJsonObject s = stateOf("127.0.0.1", kStandbyRemote);
+    const QJsonObject s = stateOf(kHere, kStandbyRemote);
     QCOMPARE(s.value("role").toString(), QStringLiteral("standby"));
     QCOMPARE(s.value("following").toString(), kMain + ":" + QString::number(kMainRemote));
-    const QByteArray refused = http("127.0.0.1", kStandbyRemote, "POST", "/api/pause", "{}");
+    // RV38T_BASELINE: an older build measured by the benchmark, which has no standbys to show.
+    if (!qEnvironmentVariableIsSet("RV38T_BASELINE"))
+        QTRY_COMPARE_WITH_TIMEOUT(stateOf(kMain, kMainRemote).value("standbys").toArray(),
+                                  QJsonArray{kStandby}, 5000);
+    const QByteArray refused = http(kHere, kStandbyRemote, "POST", "/api/pause", "{}");
     QVERIFY2(refused.startsWith("HTTP/1.1 409"), refused.constData());
 }
 
@@ -215,6 +230,9 @@ QTime TestTakeover::kill(Death death)
     case Death::Stop:
         ::kill(static_cast<pid_t>(m_main->processId()), SIGSTOP);
         break;
+    case Death::Term: // closed on purpose: it tells its standby before it goes
+        ::kill(static_cast<pid_t>(m_main->processId()), SIGTERM);
+        break;
     case Death::Drop:
         m_net->nftInDisplay(QStringLiteral("table inet %1 {\n"
                                            " chain in { type filter hook input priority 0; "
@@ -224,13 +242,13 @@ QTime TestTakeover::kill(Death death)
                                 .arg(kTable, NamespacePair::kDisplayLink));
         break;
     case Death::Cut:
+        // Every packet between the two consoles; the display's port still passes.
         m_net->nftInDisplay(QStringLiteral("table inet %1 {\n"
                                            " chain in { type filter hook input priority 0; "
-                                           "tcp dport %2 drop; }\n"
+                                           "ip saddr %2 tcp sport != 1024 drop; }\n"
                                            " chain out { type filter hook output priority 0; "
-                                           "tcp sport %2 drop; }\n}\n")
-                                .arg(kTable)
-                                .arg(kMainRemote));
+                                           "ip daddr %2 tcp dport != 1024 drop; }\n}\n")
+                                .arg(kTable, kHere));
         break;
     }
     return at;
@@ -282,7 +300,45 @@ TestTakeover::Outcome TestTakeover::watchTakeover(const QTime &death)
     while (!next() && waited.elapsed() < 2500)
         QTest::qWait(50);
     o.runsOn = next();
+    QTime changedAt;
+    int shown = -1;
+    for (const Event &e : std::as_const(m_events)) {
+        if (e.what != QLatin1String("frame") || e.at < death.addMSecs(-3000))
+            continue;
+        if (seconds(e.text) != shown && shown >= 0 && changedAt.isValid())
+            o.maxStepMs = qMax<qint64>(o.maxStepMs, changedAt.msecsTo(e.at));
+        if (seconds(e.text) != shown)
+            changedAt = e.at;
+        shown = seconds(e.text);
+    }
     return o;
+}
+
+int TestTakeover::staleFrames(const QTime &from) const
+{
+    int lowest = INT_MAX;
+    int stale = 0;
+    for (const Event &e : m_events) {
+        if (e.what != QLatin1String("frame") || e.at < from.addMSecs(-3000))
+            continue;
+        const int value = seconds(e.text);
+        if (e.at > from && value > lowest + 1)
+            ++stale;
+        lowest = qMin(lowest, value);
+    }
+    return stale;
+}
+
+template <typename F> qint64 TestTakeover::msUntil(F done, int limitMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < limitMs) {
+        if (done())
+            return t.elapsed();
+        QTest::qWait(50);
+    }
+    return -1;
 }
 
 void TestTakeover::takeover_data()
@@ -292,6 +348,7 @@ void TestTakeover::takeover_data()
     QTest::newRow("sigstop") << int(Death::Stop);
     QTest::newRow("packets-dropped") << int(Death::Drop);
     QTest::newRow("split-brain") << int(Death::Cut);
+    QTest::newRow("sigterm") << int(Death::Term);
 }
 
 void TestTakeover::takeover()
@@ -307,12 +364,45 @@ void TestTakeover::takeover()
 
     const QTime died = kill(Death(death));
     const Outcome o = watchTakeover(died);
-    qInfo().noquote() << QStringLiteral("takeover: first frame %1 ms after the death, %2 s off")
+    qInfo().noquote() << QStringLiteral("takeover: first frame %1 ms after the death, %2 s off, "
+                                        "longest second %3 ms")
                              .arg(o.gapMs)
-                             .arg(o.errorS);
-    QVERIFY2(o.gapMs >= 0 && o.gapMs <= 4000, qPrintable(QString::number(o.gapMs)));
-    QVERIFY2(qAbs(o.errorS) <= 1, qPrintable(QString::number(o.errorS)));
+                             .arg(o.errorS)
+                             .arg(o.maxStepMs);
+    // A killed process refuses at once; a frozen or unplugged one costs 2 s of silence and 1 s.
+    const bool atOnce = death == int(Death::Kill) || death == int(Death::Term);
+    const qint64 limit = atOnce ? 800 : 3500;
+    QVERIFY2(o.gapMs >= 0 && o.gapMs <= limit, qPrintable(QString::number(o.gapMs)));
+    QVERIFY2(qAbs(o.errorS) <= int(!atOnce), qPrintable(QString::number(o.errorS)));
     QVERIFY(o.runsOn);
+    if (atOnce)
+        QVERIFY2(o.maxStepMs <= 1300, qPrintable(QString::number(o.maxStepMs)));
+    const auto follows = [](const QString &host, quint16 port, const QString &main) {
+        const QJsonObject s = stateOf(host, port);
+        return s.value("role").toString() == QLatin1String("standby")
+               && s.value("following").toString() == main;
+    };
+    if (death == int(Death::Stop)) {
+        // Thawed 7 s after the stop, as a hung laptop comes back: it asks its
+        // standby before it sends, finds it took over, and follows it.
+        QTest::qWait(qMax(0, 7000 - died.msecsTo(QTime::currentTime()))); // the freeze's length
+        const QTime thawed = QTime::currentTime();
+        ::kill(static_cast<pid_t>(m_main->processId()), SIGCONT);
+        const qint64 down = msUntil([&] { return follows(kMain, kMainRemote, kStandby); }, 5000);
+        QTest::qWait(2000); // the display's next two seconds
+        const int stale = staleFrames(thawed);
+        const bool dropped = std::any_of(m_events.begin(), m_events.end(), [&](const Event &e) {
+            return e.at >= thawed && e.what == QLatin1String("closed") && e.text.startsWith(kMain);
+        });
+        qInfo().noquote() << QStringLiteral("thaw: old main following after %1 ms, %2 stale "
+                                            "frames, its display connection %3")
+                                 .arg(down)
+                                 .arg(stale)
+                                 .arg(dropped ? "closed" : "kept");
+        QVERIFY2(down >= 0 && down <= 1000, qPrintable(QString::number(down)));
+        QCOMPARE(stale, 0);
+        QVERIFY(dropped);
+    }
     if (death == int(Death::Cut)) {
         // Both drive the display now: what it shows for the next 3 s, frame by frame.
         const QTime from = QTime::currentTime();
@@ -325,8 +415,21 @@ void TestTakeover::takeover()
                           << shown.join(QStringLiteral(", "));
         // The main, cut off from us too, cannot be asked; it still drives the display.
         QVERIFY(!shown.isEmpty());
+        // The link heals: the lower term steps down for the higher, within a second of
+        // the first answer, and the display shows one countdown again.
+        m_net->nftInDisplay(QStringLiteral("table inet %1\ndelete table inet %1\n").arg(kTable));
+        const QTime restored = QTime::currentTime();
+        const qint64 healed = msUntil([&] { return follows(kMain, kMainRemote, kStandby); }, 5000);
+        QTest::qWait(2000); // the display's next two seconds
+        const int stale = staleFrames(restored.addMSecs(healed));
+        qInfo().noquote() << QStringLiteral("heal: one console drives %1 ms after the restore, "
+                                            "then %2 stale frames")
+                                 .arg(healed)
+                                 .arg(stale);
+        QVERIFY2(healed >= 0 && healed <= 2000, qPrintable(QString::number(healed)));
+        QCOMPARE(stale, 0);
     }
-    QCOMPARE(stateOf("127.0.0.1", kStandbyRemote).value("role").toString(), QStringLiteral("main"));
+    QCOMPARE(stateOf(kHere, kStandbyRemote).value("role").toString(), QStringLiteral("main"));
     QFile saved(m_dirs->filePath(QStringLiteral("standby/LST_IP.CFG")));
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QCOMPARE(saved.readAll(), kHere.toLatin1() + "\r\n");
@@ -353,9 +456,30 @@ void TestTakeover::lossyLinkIsNoDeath()
              QString());
     QTest::qWait(runSeconds * 1000); // the loss runs its length; nothing else to wait for
     QVERIFY2(!standbyHeardBefore(QTime()), "the standby took over from a living main");
-    QCOMPARE(stateOf("127.0.0.1", kStandbyRemote).value("role").toString(),
-             QStringLiteral("standby"));
+    QCOMPARE(stateOf(kHere, kStandbyRemote).value("role").toString(), QStringLiteral("standby"));
     qInfo() << runSeconds << "s at 10 % loss each way between the consoles: no takeover";
+}
+
+void TestTakeover::fullMainIsNoDeath()
+{
+    startShow();
+    if (QTest::currentTestFailed())
+        return;
+    // Anybody on the show network holds the main's cap for the standby's own address.
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < 16; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost(kMain, kMainRemote);
+        QVERIFY(idle.back()->waitForConnected(2000));
+    }
+    // A hiccup the main survives: paused 2.2 s, then on again.
+    ::kill(static_cast<pid_t>(m_main->processId()), SIGSTOP);
+    QTest::qWait(2200); // the pause's length
+    ::kill(static_cast<pid_t>(m_main->processId()), SIGCONT);
+    QTest::qWait(10000); // the next 10 s, watched
+    const bool took = standbyHeardBefore(QTime());
+    qInfo() << "a full main paused 2.2 s:" << (took ? "taken over" : "no takeover");
+    QVERIFY2(!took, "the standby took over from a living main");
 }
 
 void TestTakeover::benchKills()
@@ -365,6 +489,7 @@ void TestTakeover::benchKills()
     if (kills <= 0)
         QSKIP("RV38T_BENCH_KILLS not set: the benchmark's own case");
     QList<qint64> gaps;
+    QList<qint64> steps;
     QList<int> errors;
     for (int i = 0; i < kills; ++i) {
         startShow();
@@ -373,23 +498,31 @@ void TestTakeover::benchKills()
         // A death at any moment of the second, not always just after a tick.
         QTest::qWait(2000 + QRandomGenerator::global()->bounded(1000));
         const Outcome o = watchTakeover(kill(Death::Kill));
-        qInfo().noquote()
-            << QStringLiteral("kill %1: %2 ms, %3 s off").arg(i + 1).arg(o.gapMs).arg(o.errorS);
+        qInfo().noquote() << QStringLiteral("kill %1: %2 ms, %3 s off, longest second %4 ms")
+                                 .arg(i + 1)
+                                 .arg(o.gapMs)
+                                 .arg(o.errorS)
+                                 .arg(o.maxStepMs);
         QVERIFY(o.gapMs >= 0);
         gaps.append(o.gapMs);
+        steps.append(o.maxStepMs);
         errors.append(o.errorS);
         cleanup();
     }
     std::sort(gaps.begin(), gaps.end());
+    std::sort(steps.begin(), steps.end());
     int worstError = 0;
     for (int e : errors)
         worstError = qMax(worstError, qAbs(e));
     qInfo().noquote() << QStringLiteral("RESULT kills=%1 gap-median-ms=%2 gap-worst-ms=%3 "
-                                        "error-worst-s=%4 floor-ms=3000")
+                                        "error-worst-s=%4 floor-ms=3000 step-median-ms=%5 "
+                                        "step-worst-ms=%6")
                              .arg(kills)
                              .arg(gaps[gaps.size() / 2])
                              .arg(gaps.last())
-                             .arg(worstError);
+                             .arg(worstError)
+                             .arg(steps[steps.size() / 2])
+                             .arg(steps.last());
 }
 
 QTEST_GUILESS_MAIN(TestTakeover)
