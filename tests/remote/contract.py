@@ -199,6 +199,9 @@ def main():
     os.mkdir(os.path.join(main_.dir.name, "RUNDOWN.CSV"))
     check("/api/rundown", "PUT", main_.request("PUT", "/api/rundown", '{"items":[]}'), 500)
 
+    # 16 places held from one address: its next connection is over the caps.
+    held = [socket.create_connection(("127.0.0.1", main_.port), 15, source_address=("127.0.0.250", 0))
+            for _ in range(16)]
     for path, method, op in operations:  # what each operation can answer, asked of it
         example = json.dumps(resolved(op["requestBody"])["content"]["application/json"]["example"]) \
             if "requestBody" in op else None
@@ -209,10 +212,13 @@ def main():
                 ("413", "main", dict(extra=["Content-Length: 600000"])),  # over every body's bound
                 ("431", "main", dict(extra=["X-Padding: " + "x" * 9000])),
                 ("501", "main", dict(extra=["Transfer-Encoding: chunked"])),
+                ("503", "main", dict(body=example, source="127.0.0.250")),
+                ("505", "main", dict(raw=f"{method} {path} HTTP/1.2\r\nHost: 127.0.0.1:{main_.port}\r\n\r\n".encode())),
                 ("401", "standby", dict(body=example)),
                 ("409", "standby", dict(body=example, extra=[f"Authorization: Bearer {TOKEN}"]))]:
             check(path, method, consoles[console].request(method, path, **how),
                   int(status) if status in op["responses"] else None, f"on the {console}")
+    [s.close() for s in held]
     for path, ops in SPEC["paths"].items():
         for method in (m for m in METHODS if m.lower() not in ops):
             check(path, method, main_.request(method, path), 405)
