@@ -376,11 +376,9 @@ void TestCommand::zone_data()
     QTest::newRow("zero-reached") << 300 << 60 << 0 << true << "zero";
     QTest::newRow("zero-at-start") << 300 << 60 << 0 << false << "idle";
     QTest::newRow("empty-fields") << 300 << 60 << -1 << false << "idle";
-    QTest::newRow("long-time") << 300 << 60 << 86399 << false << "normal";
     QTest::newRow("warning-off") << 0 << 60 << 300 << false << "normal";
     QTest::newRow("warning-off-danger") << 0 << 60 << 60 << false << "danger";
     QTest::newRow("danger-off") << 300 << 0 << 1 << false << "warning";
-    QTest::newRow("both-off") << 0 << 0 << 1 << false << "normal";
     QTest::newRow("both-off-zero") << 0 << 0 << 0 << true << "zero";
     QTest::newRow("equal-thresholds") << 60 << 60 << 60 << false << "danger";
 }
