@@ -19,6 +19,12 @@ void RundownFollower::follow(int revision, int current)
     if (revision < 0)
         return; // a main without a running order
     m_wanted = revision;
+    if (revision == 0 && m_have != 0) {
+        // The main has never had a running order (its list starts empty at
+        // revision 0): nothing to fetch.
+        m_segments.clear();
+        m_have = 0;
+    }
     if (revision == m_have)
         m_show(m_segments, current);
     else if (!m_inFlight)

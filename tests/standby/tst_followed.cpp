@@ -138,7 +138,7 @@ void TestFollowed::fromJson_data()
                                 << "";
     for (const char *member :
          {"time", "running", "title", "displays", "role", "term", "standbys", "following",
-          "startsAt", "lamp", "frame", "zones", "message", "blackout"})
+          "startsAt", "lamp", "frame", "zones", "message", "blackout", "cue"})
         QTest::newRow(qPrintable(QStringLiteral("no-%1").arg(member)))
             << state({{member, QJsonValue()}}) << QStringList() << list << "";
     QTest::newRow("entry-crlf") << state({{"displays", entries({"10.0.0.7\r\n10.0.0.8"})}})
@@ -156,6 +156,8 @@ void TestFollowed::fromJson_data()
     QTest::newRow("running-text") << state({{"running", "yes"}}) << QStringList() << list << "";
     QTest::newRow("term-fraction") << state({{"term", 1.5}}) << QStringList() << list << "";
     QTest::newRow("term-negative") << state({{"term", -1}}) << QStringList() << list << "";
+    QTest::newRow("cue-fraction") << state({{"cue", QJsonObject{{"index", 1.5}, {"revision", 1}}}})
+                                  << QStringList() << list << "";
     QTest::newRow("role-other") << state({{"role", "boss"}}) << QStringList() << list << "";
     QTest::newRow("lamp-other") << state({{"lamp", "blue"}}) << QStringList() << list << "";
     QTest::newRow("time-control") << state({{"time", "0\r:00:00"}}) << QStringList() << list << "";
