@@ -13,7 +13,7 @@ except ImportError as e:
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD = os.environ.get("RV38T_BUILD_DIR", os.path.join(SOURCE, "build"))
-SPEC = yaml.safe_load(open(os.path.join(SOURCE, "docs", "openapi.yaml")))
+CONTRACT = yaml.safe_load(open(os.path.join(SOURCE, "docs", "openapi.yaml")))
 TOKEN, OTHER_SITE = "contract-token", "Origin: http://rebound.example"
 UPGRADE = ["Connection: Upgrade", "Upgrade: websocket", "Sec-WebSocket-Version: 13",
            "Sec-WebSocket-Key: " + base64.b64encode(os.urandom(16)).decode()]
@@ -68,7 +68,7 @@ def resolved(node):
     if not isinstance(node, dict):
         return [resolved(n) for n in node] if isinstance(node, list) else node
     if "$ref" in node:
-        return resolved(functools.reduce(lambda n, k: n[k], node["$ref"][2:].split("/"), SPEC))
+        return resolved(functools.reduce(lambda n, k: n[k], node["$ref"][2:].split("/"), CONTRACT))
     out = {k: resolved(v) for k, v in node.items()}
     return {"anyOf": [out, {"type": "null"}]} if node.get("nullable") else out
 
@@ -130,9 +130,9 @@ def main():
     def check(path, method, reply, want, note=""):
         """`want` None: any status the file lists for the route."""
         status, fields, body = reply[:3]
-        where, ops = f"{method} {path} -> {status} {note}", SPEC["paths"].get(path)
+        where, ops = f"{method} {path} -> {status} {note}", CONTRACT["paths"].get(path)
         doc = ops[method.lower()]["responses"].get(str(status)) if ops and method.lower() in ops else \
-            SPEC["components"]["responses"]["MethodNotAllowed" if ops else "NotFound"] \
+            CONTRACT["components"]["responses"]["MethodNotAllowed" if ops else "NotFound"] \
             if status == (405 if ops else 404) else None
         if status != (want or status) or doc is None:
             return failures.append(f"{where}: expected {want or 'a documented status'}" + (doc and "" or ", undocumented"))
@@ -159,7 +159,7 @@ def main():
     except OSError as e:
         display = print(f"note: no display record checked, 127.0.0.77:1024: {e}")
     main_ = Console("main", [], "127.0.0.77\r\n" if display else "")
-    operations = [(p, m.upper(), op) for p, ops in SPEC["paths"].items() for m, op in ops.items()]
+    operations = [(p, m.upper(), op) for p, ops in CONTRACT["paths"].items() for m, op in ops.items()]
 
     # 408 comes 10 s after a request's first byte: those are begun first, the walk goes on meanwhile.
     slow, threads = [], []
@@ -181,9 +181,9 @@ def main():
                     break
             check(path, method, reply, want, f"on the {console}")
             if reply[0] == 101:
-                doc = SPEC["paths"][path]["get"]["responses"]["101"]["x-websocket-message"]
+                doc = CONTRACT["paths"][path]["get"]["responses"]["101"]["x-websocket-message"]
                 failures.extend(f"WebSocket message: {e}" for e in errors(doc, message(reply[2], reply[3])))
-            request = resolved(SPEC["paths"].get(path, {}).get(method.lower(), {}).get("requestBody"))
+            request = resolved(CONTRACT["paths"].get(path, {}).get(method.lower(), {}).get("requestBody"))
             if want in (200, 400) and request:  # the file refuses exactly what the server refuses
                 try:
                     valid = not errors(request["content"]["application/json"]["schema"], json.loads(body)) \
@@ -219,13 +219,13 @@ def main():
             check(path, method, consoles[console].request(method, path, **how),
                   int(status) if status in op["responses"] else None, f"on the {console}")
     [s.close() for s in held]
-    for path, ops in SPEC["paths"].items():
+    for path, ops in CONTRACT["paths"].items():
         for method in (m for m in METHODS if m.lower() not in ops):
             check(path, method, main_.request(method, path), 405)
     # With the paths the server's sources name (OSC's too): none may answer unlisted.
     named = {p for f in glob.glob(os.path.join(SOURCE, "src", "remote", "*.cpp"))
              for p in re.findall(r'"(/[\w/.-]*)"', open(f).read())}
-    for path in sorted(set(UNLISTED) | named - set(SPEC["paths"])):
+    for path in sorted(set(UNLISTED) | named - set(CONTRACT["paths"])):
         for method in ("GET", "POST"):
             check(path, method, main_.request(method, path, "{}"), 404)
     [t.join() for t in threads]
