@@ -48,6 +48,9 @@ RundownWindow::RundownWindow(RunningOrder &rundown, QWidget *parent)
     LST_RUNDOWN->setUniformRowHeights(true);
     LST_RUNDOWN->setAllColumnsShowFocus(true);
     LST_RUNDOWN->header()->setStretchLastSection(true);
+    // Fitted to the bold current row and its mark too, so nothing is elided.
+    for (int c = ColNumber; c < ColNote; ++c)
+        LST_RUNDOWN->header()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
 
     B_RUNDOWN_PREV = button(QStringLiteral("&Previous"), QStringLiteral("B_RUNDOWN_PREV"),
                             QStringLiteral("Loads the previous segment (Ctrl+PageUp)"), this);
@@ -111,8 +114,6 @@ void RundownWindow::refresh()
             items.append(item);
         }
         LST_RUNDOWN->addTopLevelItems(items);
-        for (int c = ColNumber; c < ColNote; ++c)
-            LST_RUNDOWN->resizeColumnToContents(c);
     }
     for (int i = 0; i < LST_RUNDOWN->topLevelItemCount(); ++i) {
         QTreeWidgetItem *item = LST_RUNDOWN->topLevelItem(i);
