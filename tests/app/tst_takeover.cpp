@@ -457,7 +457,12 @@ void TestTakeover::lossyLinkIsNoDeath()
     QTest::qWait(runSeconds * 1000); // the loss runs its length; nothing else to wait for
     QVERIFY2(!standbyHeardBefore(QTime()), "the standby took over from a living main");
     QCOMPARE(stateOf(kHere, kStandbyRemote).value("role").toString(), QStringLiteral("standby"));
-    qInfo() << runSeconds << "s at 10 % loss each way between the consoles: no takeover";
+    // Nor a step-down: the main still drives, in the term it started with.
+    const QJsonObject main = stateOf(kMain, kMainRemote);
+    QCOMPARE(main.value("role").toString(), QStringLiteral("main"));
+    QCOMPARE(main.value("term").toInt(-1), 0);
+    qInfo() << runSeconds
+            << "s at 10 % loss each way between the consoles: no takeover, no step-down";
 }
 
 void TestTakeover::fullMainIsNoDeath()
