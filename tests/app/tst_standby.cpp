@@ -497,6 +497,7 @@ void TestStandby::fakeMain()
     QVERIFY(fake.listen(QHostAddress::LocalHost, 0));
     QObject::connect(&fake, &QWebSocketServer::newConnection, &fake, [&] {
         QWebSocket *ws = fake.nextPendingConnection();
+        ws->setParent(&fake); // the server hands it over unowned
         const QByteArray challenge = ws->request().rawHeader("X-RV38T-Challenge");
         if (proof > 0)
             ws->sendTextMessage(
